@@ -1,0 +1,83 @@
+// Throughput of every available cipher through StreamEncrypt / StreamDecrypt, and of MD5; the peer
+// libraries' figures (bench/peer_*.cpp) are registered in the same run so they can be compared.
+#include "bench/BenchCommon.h"
+#include "crypto/VXblowfish.h"
+#include "crypto/VXmd5.h"
+#include "crypto/VXmemstream.h"
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace
+{
+class TFixedWriter final : public TVX_writestream
+{
+public:
+    explicit TFixedWriter(std::vector<std::uint8_t>& out) : m_out(out) {}
+    void Write(std::span<const std::uint8_t> data) override
+    {
+        std::memcpy(m_out.data() + m_position, data.data(), data.size());
+        m_position += data.size();
+    }
+
+private:
+    std::vector<std::uint8_t>& m_out;
+    std::size_t m_position = 0;
+};
+
+const std::uint8_t kKey[16] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef,
+                               0xfe, 0xdc, 0xba, 0x98, 0x76, 0x54, 0x32, 0x10};
+
+template <class TCipher, bool Encrypt>
+void BM_Stream(benchmark::State& state)
+{
+    TCipher cipher;
+    const auto& message = BenchMessage();
+    std::vector<std::uint8_t> out(message.size());
+    const auto bits = std::min<std::uint32_t>(128, static_cast<std::uint32_t>(cipher.ClassMaxKeySize()));
+    for (auto _ : state) {
+        cipher.KeySetup(kKey, bits);
+        TVX_memoryreader reader(message);
+        TFixedWriter writer(out);
+        if (Encrypt) {
+            cipher.StreamEncrypt(reader, writer, message.size());
+        } else {
+            cipher.StreamDecrypt(reader, writer, message.size());
+        }
+        benchmark::DoNotOptimize(out.data());
+    }
+    SetThroughput(state);
+}
+
+template <class TCipher>
+void Register(const std::string& name)
+{
+    benchmark::RegisterBenchmark((name + "/encrypt").c_str(), &BM_Stream<TCipher, true>)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark((name + "/decrypt").c_str(), &BM_Stream<TCipher, false>)->Unit(benchmark::kMillisecond);
+}
+
+void BM_Md5(benchmark::State& state)
+{
+    const auto& message = BenchMessage();
+    std::uint8_t digest[16];
+    TVX_md5 hash;
+    for (auto _ : state) {
+        hash.Start();
+        for (std::size_t i = 0; i < message.size(); i += kBenchPiece) {
+            hash.Feed(std::span(message).subspan(i, kBenchPiece));
+        }
+        hash.Finish(digest);
+        benchmark::DoNotOptimize(digest);
+    }
+    SetThroughput(state);
+}
+
+const bool kRegistered = [] {
+    Register<TVX_blowfish>("Blowfish");
+    benchmark::RegisterBenchmark("MD5/hash", &BM_Md5)->Unit(benchmark::kMillisecond);
+    return true;
+}();
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "crypto/VXblockciphers.h"
+
+#include <array>
+#include <cstdint>
+
+class TVX_blowfish final : public TVX_blockcipher64
+{
+public:
+    static constexpr std::int32_t kId = 5;
+    static constexpr std::string_view kAlgorithm = "Blowfish";
+    static constexpr std::int32_t kMaxKeySize = 448;
+
+    TVX_blowfish();
+    ~TVX_blowfish() override;
+
+    std::int32_t ClassId() const override { return kId; }
+    std::string_view ClassAlgorithm() const override { return kAlgorithm; }
+    std::int32_t ClassMaxKeySize() const override { return kMaxKeySize; }
+    static bool CheckVectors();
+
+    void Wipe() override;
+
+protected:
+    void ExpandKey(std::span<const std::uint8_t> key, std::uint32_t sizeBits) override;
+    void DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) override;
+    void DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) override;
+    void DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) override;
+    void DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) override;
+
+private:
+    std::uint32_t F(std::uint32_t x) const;
+    void EncryptWords(std::uint32_t& l, std::uint32_t& r) const;
+    void DecryptWords(std::uint32_t& l, std::uint32_t& r) const;
+
+    std::array<std::array<std::uint32_t, 256>, 4> m_s{};
+    std::array<std::uint32_t, 18> m_p{};
+};

@@ -1,0 +1,263 @@
+// Known answers and the contract every cipher class shares. A new cipher joins with one line in
+// kCases and its vector file in tests/data/vectors/.
+#include "crypto/VXblockciphers.h"
+#include "crypto/VXblowfish.h"
+#include "crypto/VXmd5.h"
+#include "tests/support/VectorFile.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <random>
+
+namespace
+{
+struct TCipherCase
+{
+    const char* name;
+    const char* vectorFile; // nullptr: no published vectors exist
+    std::unique_ptr<TVX_cipher> (*create)();
+    bool (*checkVectors)();
+};
+
+template <class TCipher>
+TCipherCase Case(const char* name, const char* vectorFile)
+{
+    return {name, vectorFile, []() -> std::unique_ptr<TVX_cipher> { return std::make_unique<TCipher>(); },
+            &TCipher::CheckVectors};
+}
+
+const TCipherCase kCases[] = {
+    Case<TVX_blowfish>("Blowfish", "blowfish.txt"),
+};
+
+using TBytes = std::vector<std::uint8_t>;
+
+class CipherContract : public testing::TestWithParam<TCipherCase>
+{
+protected:
+    std::unique_ptr<TVX_cipher> Make() const { return GetParam().create(); }
+};
+
+// The iterated self-test of the vector files: the key buffer moves along and takes the block.
+TBytes RunIterated(TVX_blockcipher& cipher, const TVectorRecord& record)
+{
+    const std::size_t keyBytes = record.Number("keybits") / 8;
+    TBytes key(32, 0);
+    const TBytes start = record.Bytes("key");
+    std::copy(start.begin(), start.begin() + std::min(start.size(), key.size()), key.begin());
+    TBytes block = record.Bytes("plain");
+    for (unsigned long i = 0; i < record.Number("iterated"); ++i) {
+        cipher.KeySetup(key, static_cast<std::uint32_t>(keyBytes * 8));
+        if (keyBytes == 24) {
+            std::copy_n(key.begin(), 8, key.begin() + 16);
+        } else if (keyBytes == 32) {
+            std::copy_n(key.begin(), 16, key.begin() + 16);
+        }
+        std::copy(block.begin(), block.end(), key.begin());
+        cipher.EncryptBlock(block, block);
+    }
+    return block;
+}
+
+TEST_P(CipherContract, KnownAnswersBothWaysAndInPlace)
+{
+    if (GetParam().vectorFile == nullptr) {
+        GTEST_SKIP() << "no published vectors for this algorithm";
+    }
+    auto cipher = Make();
+    auto* block = dynamic_cast<TVX_blockcipher*>(cipher.get());
+    for (const TVectorRecord& record : LoadVectorFile(GetParam().vectorFile)) {
+        SCOPED_TRACE(record.where + " (" + record.comment + ")");
+        const TBytes key = record.Bytes("key");
+        const auto bits = static_cast<std::uint32_t>(record.Number("keybits"));
+        const TBytes plain = record.Bytes("plain");
+        const TBytes expected = record.Bytes("cipher");
+        if (record.Has("iterated")) {
+            ASSERT_NE(block, nullptr);
+            EXPECT_EQ(ToHex(RunIterated(*block, record)), ToHex(expected));
+            continue;
+        }
+        // Only the whole bytes named by keybits may be read: hand exactly those.
+        const TBytes usedKey(key.begin(), key.begin() + bits / 8);
+        cipher->KeySetup(usedKey, bits);
+        TBytes out(plain.size());
+        if (block != nullptr) {
+            block->EncryptBlock(plain, out);
+            EXPECT_EQ(ToHex(out), ToHex(expected));
+            block->DecryptBlock(expected, out);
+            EXPECT_EQ(ToHex(out), ToHex(plain));
+            TBytes inPlace = plain;
+            block->EncryptBlock(inPlace, inPlace);
+            EXPECT_EQ(ToHex(inPlace), ToHex(expected));
+            block->DecryptBlock(inPlace, inPlace);
+            EXPECT_EQ(ToHex(inPlace), ToHex(plain));
+        } else {
+            cipher->EncryptBuffer(plain, out);
+            EXPECT_EQ(ToHex(out), ToHex(expected));
+            cipher->Rewind();
+            cipher->DecryptBuffer(out, out);
+            EXPECT_EQ(ToHex(out), ToHex(plain));
+        }
+        cipher->Wipe();
+    }
+}
+
+TEST_P(CipherContract, CheckVectorsPasses)
+{
+    EXPECT_TRUE(GetParam().checkVectors());
+}
+
+TEST_P(CipherContract, UnkeyedAndWipedUseThrows)
+{
+    auto cipher = Make();
+    TBytes data(16, 0x5A);
+    auto expectUnkeyed = [&] {
+        try {
+            cipher->EncryptBuffer(data, data);
+            ADD_FAILURE() << "EncryptBuffer on an unkeyed cipher did not throw";
+        } catch (const EVX_cipher& e) {
+            EXPECT_STREQ(e.what(), "Cipher not initialized");
+        }
+        if (auto* block = dynamic_cast<TVX_blockcipher*>(cipher.get())) {
+            EXPECT_THROW(block->EncryptBlock(data, data), EVX_blockcipher);
+            EXPECT_THROW(block->DecryptBlock(data, data), EVX_blockcipher);
+            EXPECT_THROW(block->DecryptBuffer(data, data), EVX_blockcipher);
+        }
+        EXPECT_EQ(data, TBytes(16, 0x5A)) << "an unkeyed operation wrote output";
+    };
+    EXPECT_FALSE(cipher->IsReady());
+    expectUnkeyed();
+    cipher->KeyFromPassword<TVX_md5>("password");
+    EXPECT_TRUE(cipher->IsReady());
+    cipher->Wipe();
+    EXPECT_FALSE(cipher->IsReady());
+    expectUnkeyed();
+}
+
+TEST_P(CipherContract, KeySizeLimits)
+{
+    auto cipher = Make();
+    const auto maxBits = static_cast<std::uint32_t>(cipher->ClassMaxKeySize());
+    const TBytes key(maxBits / 8 + 8, 0x42);
+    for (std::uint32_t bad : {0u, 130u, maxBits + 1, maxBits + 4}) {
+        SCOPED_TRACE(bad);
+        try {
+            cipher->KeySetup(key, bad);
+            ADD_FAILURE() << "key size accepted";
+        } catch (const EVX_cipher& e) {
+            EXPECT_STREQ(e.what(), "Invalid key size");
+        }
+        EXPECT_FALSE(cipher->IsReady());
+    }
+    for (std::uint32_t good : {32u, maxBits}) {
+        SCOPED_TRACE(good);
+        EXPECT_NO_THROW(cipher->KeySetup(key, good));
+        EXPECT_TRUE(cipher->IsReady());
+    }
+}
+
+// Every mode built from EncryptBlock alone, against the cipher's own (possibly multi-block,
+// batched or SIMD) mode operations over a length that crosses the internal batch size.
+TEST_P(CipherContract, ModesMatchSingleBlockConstruction)
+{
+    auto made = Make();
+    auto* cipher = dynamic_cast<TVX_blockcipher*>(made.get());
+    if (cipher == nullptr) {
+        GTEST_SKIP() << "stream cipher";
+    }
+    std::mt19937 rng(7);
+    TBytes key(16);
+    for (auto& b : key) {
+        b = static_cast<std::uint8_t>(rng());
+    }
+    const auto n = static_cast<std::size_t>(cipher->ClassBlockSize() / 8);
+    const std::size_t size = 1000 * n + n / 2 + 1; // many batches, then a tail
+    TBytes plain(size);
+    for (auto& b : plain) {
+        b = static_cast<std::uint8_t>(rng());
+    }
+    const auto bits = std::min<std::uint32_t>(128, static_cast<std::uint32_t>(cipher->ClassMaxKeySize()));
+    cipher->KeySetup(key, bits);
+    TBytes iv(n);
+    cipher->ReadChain(iv);
+
+    auto e = [&](const std::uint8_t* in, std::uint8_t* out) {
+        cipher->EncryptBlock(std::span(in, n), std::span(out, n));
+    };
+    auto d = [&](const std::uint8_t* in, std::uint8_t* out) {
+        cipher->DecryptBlock(std::span(in, n), std::span(out, n));
+    };
+    const std::size_t whole = size / n * n;
+
+    // CBC with its tail rule.
+    TBytes cbc(size);
+    TBytes cv = iv;
+    for (std::size_t i = 0; i < whole; i += n) {
+        for (std::size_t k = 0; k < n; ++k) {
+            cv[k] ^= plain[i + k];
+        }
+        e(cv.data(), cv.data());
+        std::copy(cv.begin(), cv.end(), cbc.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    e(cv.data(), cv.data());
+    for (std::size_t k = 0; whole + k < size; ++k) {
+        cbc[whole + k] = plain[whole + k] ^ cv[k];
+    }
+    TBytes work = plain;
+    cipher->Rewind();
+    cipher->CbcEncrypt(work, work);
+    EXPECT_EQ(ToHex(work), ToHex(cbc));
+    cipher->Rewind();
+    cipher->CbcDecrypt(work, work);
+    EXPECT_EQ(ToHex(work), ToHex(plain));
+
+    // The decryption side must agree with DecryptBlock too, not only invert CbcEncrypt.
+    TBytes manual(n);
+    d(cbc.data() + n, manual.data());
+    for (std::size_t k = 0; k < n; ++k) {
+        manual[k] ^= cbc[k];
+    }
+    EXPECT_EQ(ToHex(manual), ToHex(TBytes(plain.begin() + static_cast<std::ptrdiff_t>(n), plain.begin() + 2 * static_cast<std::ptrdiff_t>(n))));
+
+    // CTR: keystream block i is E(IV + i), big-endian counter.
+    TBytes ctr(size);
+    TBytes counter = iv;
+    TBytes ks(n);
+    for (std::size_t i = 0; i < size; i += n) {
+        e(counter.data(), ks.data());
+        for (std::size_t k = 0; k < n && i + k < size; ++k) {
+            ctr[i + k] = plain[i + k] ^ ks[k];
+        }
+        for (std::size_t k = n; k-- > 0;) {
+            if (++counter[k] != 0) {
+                break;
+            }
+        }
+    }
+    work = plain;
+    cipher->Rewind();
+    cipher->CtrEncrypt(work, work);
+    EXPECT_EQ(ToHex(work), ToHex(ctr));
+    cipher->Rewind();
+    cipher->CtrDecrypt(work, work);
+    EXPECT_EQ(ToHex(work), ToHex(plain));
+
+    // CFB-block, OFB and CFB-8 invert themselves in pieces of whole blocks.
+    for (auto mode : {TVX_ciphermode::cmCFBblock, TVX_ciphermode::cmOFB, TVX_ciphermode::cmCFB8bit}) {
+        cipher->CipherMode = mode;
+        work = plain;
+        cipher->Rewind();
+        cipher->EncryptBuffer(std::span(work).first(8 * n), std::span(work).first(8 * n));
+        cipher->EncryptBuffer(std::span(work).subspan(8 * n), std::span(work).subspan(8 * n));
+        EXPECT_NE(work, plain);
+        cipher->Rewind();
+        cipher->DecryptBuffer(work, work);
+        EXPECT_EQ(ToHex(work), ToHex(plain)) << "mode " << static_cast<int>(mode);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllCiphers, CipherContract, testing::ValuesIn(kCases),
+                         [](const testing::TestParamInfo<TCipherCase>& info) { return std::string(info.param.name); });
+} // namespace
