@@ -1,0 +1,102 @@
+#pragma once
+
+#include "crypto/VXcrypt.h"
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// Paths are UTF-8 strings on every platform; the Win32 backend converts them to UTF-16.
+
+// A failed file operation: the message names the path and the system's reason.
+class EFileError : public std::runtime_error
+{
+public:
+    EFileError(const std::string& what, const std::string& path, int systemError);
+    const std::string& Path() const { return m_path; }
+    int SystemError() const { return m_systemError; }
+
+private:
+    std::string m_path;
+    int m_systemError;
+};
+
+// The text of a system error number (errno on POSIX, GetLastError on Win32).
+std::string SystemErrorText(int systemError);
+
+#ifdef _WIN32
+using TNativeHandle = void*;
+#else
+using TNativeHandle = int;
+#endif
+
+// Reads a file through a large buffer, so the cipher's 8192-byte pieces cost no system call each.
+class TFileReader final : public TVX_readstream
+{
+public:
+    explicit TFileReader(const std::string& path);
+    ~TFileReader() override;
+    TFileReader(const TFileReader&) = delete;
+    TFileReader& operator=(const TFileReader&) = delete;
+
+    // Fills as much of buffer as the file still holds; 0 only at the end.
+    std::size_t Read(std::span<std::uint8_t> buffer) override;
+    void Seek(std::uint64_t position);
+    std::uint64_t Size() const;
+    const std::string& Path() const { return m_path; }
+    TNativeHandle Handle() const { return m_handle; }
+    void Close();
+
+private:
+    std::size_t ReadSystem(std::uint8_t* data, std::size_t size);
+
+    std::string m_path;
+    TNativeHandle m_handle;
+    std::vector<std::uint8_t> m_buffer;
+    std::size_t m_begin = 0;
+    std::size_t m_end = 0;
+};
+
+enum class TCreateMode
+{
+    CreateOrTruncate,
+    CreateNew, // fails when the path exists
+};
+
+// Writes a file through a large buffer. Every write and the close are checked: a short write or a
+// full disk raises EFileError. Sync() makes the written bytes durable.
+class TFileWriter final : public TVX_writestream
+{
+public:
+    // permissions: the POSIX mode bits of a newly created file (ignored on Win32).
+    TFileWriter(const std::string& path, TCreateMode mode, unsigned permissions = 0666);
+    // Closes without checking; call Close() to learn whether everything reached the file.
+    ~TFileWriter() override;
+    TFileWriter(const TFileWriter&) = delete;
+    TFileWriter& operator=(const TFileWriter&) = delete;
+
+    void Write(std::span<const std::uint8_t> data) override;
+    void Flush();
+    // Flushes the buffer and the system's cache to the disk.
+    void Sync();
+    void Close();
+    const std::string& Path() const { return m_path; }
+
+private:
+    void WriteSystem(const std::uint8_t* data, std::size_t size);
+
+    std::string m_path;
+    TNativeHandle m_handle;
+    std::vector<std::uint8_t> m_buffer;
+    std::size_t m_used = 0;
+};
+
+// Makes a rename or creation inside `folder` durable (the folder's own entry list). A no-op where
+// the platform has no such call.
+void SyncFolder(const std::string& folder);
+
+#ifdef _WIN32
+std::wstring WidePath(const std::string& utf8);
+#endif
