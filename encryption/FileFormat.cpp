@@ -1,0 +1,273 @@
+#include "encryption/FileFormat.h"
+
+#include "crypto/VXmd5.h"
+#include "crypto/VXsecmem.h"
+#include "encryption/PasswordBytes.h"
+#include "platform/FileStream.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace
+{
+std::span<const std::uint8_t> AsBytes(std::string_view text)
+{
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+bool IsSeparator(char c)
+{
+#ifdef _WIN32
+    return c == '/' || c == '\\';
+#else
+    return c == '/';
+#endif
+}
+
+std::size_t NameStart(const std::string& path)
+{
+    for (std::size_t i = path.size(); i > 0; --i) {
+        if (IsSeparator(path[i - 1])) {
+            return i;
+        }
+    }
+    return 0;
+}
+
+// Reads until `buffer` is full or the file ends.
+std::size_t ReadUpTo(TFileReader& reader, std::span<std::uint8_t> buffer)
+{
+    std::size_t got = 0;
+    while (got < buffer.size()) {
+        const std::size_t n = reader.Read(buffer.subspan(got));
+        if (n == 0) {
+            break;
+        }
+        got += n;
+    }
+    return got;
+}
+
+// Parses the two ASCII digits; -1 unless they read as 00 to 12.
+int ParseIndex(std::uint8_t tens, std::uint8_t units)
+{
+    if (tens < '0' || tens > '9' || units < '0' || units > '9') {
+        return -1;
+    }
+    const int index = (tens - '0') * 10 + (units - '0');
+    return index < kAlgorithmCount ? index : -1;
+}
+
+// The output of one file operation: created beside the source, removed again unless the operation
+// reaches its end, so that an error never leaves a half-written file that could pass for a result.
+class TOutputFile
+{
+public:
+    TOutputFile(const std::string& source, const std::string& path, unsigned permissions) : m_path(path)
+    {
+        if (IsSameFile(source, path)) {
+            throw std::runtime_error("The output \"" + path + "\" is the source file itself; nothing was written.");
+        }
+        m_writer.emplace(path, TCreateMode::CreateOrTruncate, permissions);
+    }
+    ~TOutputFile()
+    {
+        if (!m_committed) {
+            m_writer.reset();
+            RemoveQuietly(m_path);
+        }
+    }
+    TOutputFile(const TOutputFile&) = delete;
+    TOutputFile& operator=(const TOutputFile&) = delete;
+
+    TFileWriter& Writer() { return *m_writer; }
+
+    void Commit(bool durable)
+    {
+        if (durable) {
+            m_writer->Sync();
+        }
+        m_writer->Close();
+        m_committed = true;
+    }
+
+private:
+    std::string m_path;
+    std::optional<TFileWriter> m_writer;
+    bool m_committed = false;
+};
+
+class TWipeCipher
+{
+public:
+    explicit TWipeCipher(TVX_cipher& cipher) : m_cipher(cipher) {}
+    ~TWipeCipher() { m_cipher.Wipe(); }
+    TWipeCipher(const TWipeCipher&) = delete;
+    TWipeCipher& operator=(const TWipeCipher&) = delete;
+
+private:
+    TVX_cipher& m_cipher;
+};
+} // namespace
+
+std::string FolderPart(const std::string& path)
+{
+    return path.substr(0, NameStart(path));
+}
+
+std::string NamePart(const std::string& path)
+{
+    return path.substr(NameStart(path));
+}
+
+std::string EncryptedOutputPath(const std::string& source)
+{
+    return source + ".enc";
+}
+
+std::string DecryptedOutputPath(const std::string& source)
+{
+    const std::string name = NamePart(source);
+    const auto dot = name.rfind('.');
+    // Case-sensitive on purpose: "REPORT.ENC" is not an output of ours and becomes "REPORT.ENC.dec".
+    if (dot != std::string::npos && name.compare(dot, std::string::npos, ".enc") == 0) {
+        return source.substr(0, source.size() - 4) + ".dec";
+    }
+    return source + ".dec";
+}
+
+TDigest Md5Of(std::span<const std::uint8_t> data)
+{
+    TVX_md5 hash;
+    TDigest digest{};
+    hash.Start();
+    hash.Feed(data);
+    hash.Finish(digest);
+    return digest;
+}
+
+TPasswordKey::TPasswordKey(std::string_view typedUtf8)
+{
+    for (std::string& bytes : PasswordCandidates(typedUtf8)) {
+        TCandidate candidate;
+        candidate.digest = Md5Of(AsBytes(bytes));
+        candidate.check = Md5Of(candidate.digest);
+        candidate.bytes = std::move(bytes);
+        m_candidates.push_back(std::move(candidate));
+    }
+}
+
+TPasswordKey::~TPasswordKey()
+{
+    for (TCandidate& c : m_candidates) {
+        SecureFill(std::span(reinterpret_cast<std::uint8_t*>(c.bytes.data()), c.bytes.size()), 0);
+        SecureFill(c.digest, 0xFF);
+        SecureFill(c.check, 0xFF);
+    }
+}
+
+std::optional<TPasswordKey::TMatch> TPasswordKey::Match(const TDigest& stored) const
+{
+    for (const TCandidate& c : m_candidates) {
+        if (c.check == stored) {
+            return TMatch{&c.bytes, THeaderForm::Check};
+        }
+        if (c.digest == stored) {
+            return TMatch{&c.bytes, THeaderForm::Legacy};
+        }
+    }
+    return std::nullopt;
+}
+
+THeaderInfo ReadHeader(const std::string& path)
+{
+    TFileReader reader(path);
+    std::array<std::uint8_t, kHeaderSize> header{};
+    const std::size_t got = ReadUpTo(reader, header);
+    THeaderInfo info;
+    info.HasMarker = got >= kMarker.size() && std::equal(kMarker.begin(), kMarker.end(), header.begin());
+    if (!info.HasMarker || got < kHeaderSize) {
+        return info;
+    }
+    info.AlgorithmIndex = ParseIndex(header[3], header[4]);
+    info.Valid = info.AlgorithmIndex >= 0;
+    std::copy(header.begin() + 5, header.end(), info.Stored.begin());
+    return info;
+}
+
+TEncryptOutcome EncryptSingleFile(const std::string& source, const TPasswordKey& password, int algorithmIndex,
+                                  TCipherSet& ciphers, const TFileOptions& options)
+{
+    const TAlgorithmInfo& algorithm = AlgorithmAt(algorithmIndex);
+    TFileReader reader(source);
+    std::array<std::uint8_t, 3> start{};
+    if (ReadUpTo(reader, start) == start.size() && start == kMarker) {
+        return {TEncryptResult::AlreadyEncrypted, {}};
+    }
+    reader.Seek(0);
+    const std::uint64_t size = reader.Size();
+
+    TVX_cipher& cipher = ciphers.Cipher(algorithm.Index);
+    cipher.KeyFromPassword<TVX_md5>(password.Bytes());
+    TWipeCipher wipeCipher(cipher);
+
+    const std::string outputPath = EncryptedOutputPath(source);
+    TOutputFile output(source, outputPath, reader.Permissions());
+    std::array<std::uint8_t, kHeaderSize> header{};
+    std::copy(kMarker.begin(), kMarker.end(), header.begin());
+    header[3] = static_cast<std::uint8_t>('0' + algorithm.Index / 10);
+    header[4] = static_cast<std::uint8_t>('0' + algorithm.Index % 10);
+    std::copy(password.Check().begin(), password.Check().end(), header.begin() + 5);
+    output.Writer().Write(header);
+
+    const std::uint64_t read = cipher.StreamEncrypt(reader, output.Writer(), size);
+    // A file that grew or shrank while it was read would give an output that is not the whole
+    // source, and the source may be deleted next: refuse it instead.
+    std::array<std::uint8_t, 1> probe{};
+    if (read != size || reader.Read(probe) != 0 || reader.Size() != size) {
+        throw std::runtime_error("The file \"" + source + "\" changed while it was being encrypted; nothing was kept.");
+    }
+    output.Commit(options.Durable);
+    return {TEncryptResult::Encrypted, outputPath};
+}
+
+TDecryptOutcome DecryptSingleFile(const std::string& source, const TPasswordKey& password, TCipherSet& ciphers,
+                                  const TFileOptions& options)
+{
+    TFileReader reader(source);
+    std::array<std::uint8_t, kHeaderSize> header{};
+    const std::size_t got = ReadUpTo(reader, header);
+    TDecryptOutcome outcome{TDecryptResult::NotEncrypted, {}};
+    if (got < kMarker.size() || !std::equal(kMarker.begin(), kMarker.end(), header.begin())) {
+        return outcome;
+    }
+    // A marker with a header cut short, or digits that name no algorithm, is no file of ours:
+    // decrypting it could only produce output that looks like a result and is not.
+    const int index = got == kHeaderSize ? ParseIndex(header[3], header[4]) : -1;
+    if (index < 0) {
+        return outcome;
+    }
+    TDigest stored{};
+    std::copy(header.begin() + 5, header.end(), stored.begin());
+    const auto match = password.Match(stored);
+    if (!match) {
+        outcome.Result = TDecryptResult::BadPassword;
+        return outcome;
+    }
+    outcome.AlgorithmIndex = index;
+    outcome.Form = match->form;
+
+    TVX_cipher& cipher = ciphers.Cipher(index);
+    cipher.KeyFromPassword<TVX_md5>(*match->bytes);
+    TWipeCipher wipeCipher(cipher);
+
+    const std::uint64_t size = reader.Size();
+    outcome.OutputPath = DecryptedOutputPath(source);
+    TOutputFile output(source, outcome.OutputPath, reader.Permissions());
+    // The byte count includes the header already read, so the last request runs past the end and
+    // comes back short: the body's pieces still fall where encryption put them.
+    cipher.StreamDecrypt(reader, output.Writer(), size);
+    output.Commit(options.Durable);
+    outcome.Result = TDecryptResult::Decrypted;
+    return outcome;
+}

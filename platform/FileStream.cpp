@@ -356,3 +356,51 @@ void SyncFolder(const std::string& folder)
     }
 #endif
 }
+
+unsigned TFileReader::Permissions() const
+{
+#ifdef _WIN32
+    return 0666;
+#else
+    struct stat st{};
+    if (::fstat(m_handle, &st) != 0) {
+        throw EFileError("Cannot read the permissions of", m_path, errno);
+    }
+    return static_cast<unsigned>(st.st_mode & 07777);
+#endif
+}
+
+void RemoveQuietly(const std::string& path) noexcept
+{
+    try {
+#ifdef _WIN32
+        DeleteFileW(WidePath(path).c_str());
+#else
+        ::unlink(path.c_str());
+#endif
+    } catch (...) {
+    }
+}
+
+bool IsSameFile(const std::string& a, const std::string& b)
+{
+#ifdef _WIN32
+    auto identity = [](const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+        HANDLE h = CreateFileW(WidePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            return false;
+        }
+        const bool ok = GetFileInformationByHandle(h, &info) != 0;
+        CloseHandle(h);
+        return ok;
+    };
+    BY_HANDLE_FILE_INFORMATION ia{}, ib{};
+    return identity(a, ia) && identity(b, ib) && ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+           ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+#else
+    struct stat sa{}, sb{};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+#endif
+}

@@ -47,6 +47,8 @@ public:
     std::uint64_t Size() const;
     const std::string& Path() const { return m_path; }
     TNativeHandle Handle() const { return m_handle; }
+    // POSIX permission bits of the open file, for giving an output the source's protection.
+    unsigned Permissions() const;
     void Close();
 
 private:
@@ -96,6 +98,13 @@ private:
 // Makes a rename or creation inside `folder` durable (the folder's own entry list). A no-op where
 // the platform has no such call.
 void SyncFolder(const std::string& folder);
+
+// Removes a file, ignoring every error: for cleaning up a partial output on an error path.
+void RemoveQuietly(const std::string& path) noexcept;
+
+// True when both paths name one existing file (same device and inode, or the Win32 equivalent),
+// for example through a hard or symbolic link.
+bool IsSameFile(const std::string& a, const std::string& b);
 
 #ifdef _WIN32
 std::wstring WidePath(const std::string& utf8);

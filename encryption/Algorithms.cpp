@@ -1,0 +1,103 @@
+#include "encryption/Algorithms.h"
+
+#include "crypto/VXblowfish.h"
+
+#include <algorithm>
+#include <cctype>
+#include <stdexcept>
+#include <string>
+
+namespace
+{
+template <class TCipher>
+std::unique_ptr<TVX_cipher> Make()
+{
+    return std::make_unique<TCipher>();
+}
+
+template <class TCipher>
+constexpr TAlgorithmInfo Row(int index, std::string_view caption)
+{
+    return {index, caption, TCipher::kAlgorithm, &Make<TCipher>, &TCipher::CheckVectors};
+}
+
+constexpr TAlgorithmInfo Missing(int index, std::string_view caption, std::string_view algorithm)
+{
+    return {index, caption, algorithm, nullptr, nullptr};
+}
+
+const TAlgorithmInfo kTable[kAlgorithmCount] = {
+    Row<TVX_blowfish>(0, "Blowfish (448)"),
+    Missing(1, "Twofish (256)", "Twofish"),
+    Missing(2, "Cast (256)", "Cast256"),
+    Missing(3, "Ice (64)", "Ice"),
+    Missing(4, "Mars (1248)", "Mars"),
+    Missing(5, "Misty 1 (128)", "Misty1"),
+    Missing(6, "RC2 (1024)", "RC2"),
+    Missing(7, "RC4 (2048)", "RC4"),
+    Missing(8, "RC6 (2048)", "RC6"),
+    Missing(9, "Rijn Dael (AES 256)", "Rijndael"),
+    Missing(10, "Tea (128)", "Tea"),
+    Missing(11, "Serpent (256)", "Serpent"),
+    Missing(12, "Triple Des (192)", "3DES"),
+};
+
+bool EqualNoCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+} // namespace
+
+std::span<const TAlgorithmInfo> AlgorithmTable()
+{
+    return kTable;
+}
+
+const TAlgorithmInfo& AlgorithmAt(int index)
+{
+    if (index < 0 || index >= kAlgorithmCount) {
+        throw std::out_of_range("algorithm index " + std::to_string(index) + " is not 0 to 12");
+    }
+    return kTable[index];
+}
+
+int FindAlgorithm(std::string_view indexOrName)
+{
+    if (!indexOrName.empty() && indexOrName.size() <= 2 &&
+        std::all_of(indexOrName.begin(), indexOrName.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        const int index = std::stoi(std::string(indexOrName));
+        return index < kAlgorithmCount ? index : -1;
+    }
+    for (const TAlgorithmInfo& info : kTable) {
+        if (EqualNoCase(info.Caption, indexOrName) || EqualNoCase(info.Algorithm, indexOrName)) {
+            return info.Index;
+        }
+    }
+    return -1;
+}
+
+TVX_cipher& TCipherSet::Cipher(int index)
+{
+    const TAlgorithmInfo& info = AlgorithmAt(index);
+    auto& slot = m_ciphers[static_cast<std::size_t>(index)];
+    if (!slot) {
+        if (info.Create == nullptr) {
+            throw EVX_cipher("algorithm not available");
+        }
+        slot = info.Create();
+        slot->OnProgress = m_onProgress;
+    }
+    return *slot;
+}
+
+void TCipherSet::SetOnProgress(const TOnProgessEvent& handler)
+{
+    m_onProgress = handler;
+    for (auto& cipher : m_ciphers) {
+        if (cipher) {
+            cipher->OnProgress = handler;
+        }
+    }
+}
