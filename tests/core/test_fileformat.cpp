@@ -1,0 +1,337 @@
+// The encrypted file format on real files: bytes against an independent implementation, naming,
+// header handling, password forms, and what is left behind when something goes wrong.
+#include "crypto/VXblockciphers.h"
+#include "encryption/FileFormat.h"
+#include "encryption/PasswordBytes.h"
+#include "platform/FileStream.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/VectorFile.h"
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/provider.h>
+
+#include <algorithm>
+#include <random>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace
+{
+using TBytes = std::vector<std::uint8_t>;
+
+TBytes RandomBytes(std::size_t n, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    TBytes out(n);
+    for (auto& b : out) {
+        b = static_cast<std::uint8_t>(rng());
+    }
+    return out;
+}
+
+TBytes OracleMd5(const TBytes& data)
+{
+    TBytes digest(16);
+    unsigned int size = 0;
+    EVP_Digest(data.data(), data.size(), digest.data(), &size, EVP_md5(), nullptr);
+    return digest;
+}
+
+// Blowfish in ECB from OpenSSL, and the file's chaining built on it here, independently of ours.
+TBytes OracleBlowfishFile(const TBytes& passwordBytes, const TBytes& plain)
+{
+    static OSSL_PROVIDER* legacy = OSSL_PROVIDER_load(nullptr, "legacy");
+    static OSSL_PROVIDER* standard = OSSL_PROVIDER_load(nullptr, "default");
+    (void)legacy;
+    (void)standard;
+    const TBytes key = OracleMd5(passwordBytes);
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    EVP_EncryptInit_ex(ctx, EVP_bf_ecb(), nullptr, nullptr, nullptr);
+    EVP_CIPHER_CTX_set_key_length(ctx, 16);
+    EVP_EncryptInit_ex(ctx, nullptr, nullptr, key.data(), nullptr);
+    EVP_CIPHER_CTX_set_padding(ctx, 0);
+    auto e = [&](TBytes block) {
+        int len = 0;
+        TBytes out(8);
+        EVP_EncryptUpdate(ctx, out.data(), &len, block.data(), 8);
+        return out;
+    };
+    TBytes chain = e(TBytes(8, 0));
+    TBytes body;
+    const std::size_t whole = plain.size() / 8 * 8;
+    for (std::size_t i = 0; i < whole; i += 8) {
+        for (std::size_t k = 0; k < 8; ++k) {
+            chain[k] ^= plain[i + k];
+        }
+        chain = e(chain);
+        body.insert(body.end(), chain.begin(), chain.end());
+    }
+    if (whole < plain.size()) {
+        const TBytes t = e(chain);
+        for (std::size_t k = 0; whole + k < plain.size(); ++k) {
+            body.push_back(plain[whole + k] ^ t[k]);
+        }
+    }
+    EVP_CIPHER_CTX_free(ctx);
+    TBytes file{'#', '#', '$', '0', '0'};
+    const TBytes check = OracleMd5(OracleMd5(passwordBytes));
+    file.insert(file.end(), check.begin(), check.end());
+    file.insert(file.end(), body.begin(), body.end());
+    return file;
+}
+
+TBytes Text(const std::string& s)
+{
+    return TBytes(s.begin(), s.end());
+}
+
+class FileFormat : public testing::Test
+{
+protected:
+    TTempDir dir;
+    TCipherSet ciphers;
+};
+
+TEST_F(FileFormat, BlowfishFilesMatchAnIndependentImplementationAtEveryLength)
+{
+    const TPasswordKey password("correct horse");
+    for (std::size_t length : {0u, 1u, 5u, 7u, 8u, 9u, 8191u, 8192u, 8193u, 20000u}) {
+        SCOPED_TRACE(length);
+        const std::string source = dir / ("plain" + std::to_string(length));
+        const TBytes plain = RandomBytes(length, static_cast<unsigned>(length));
+        WriteAll(source, plain);
+        const TEncryptOutcome outcome = EncryptSingleFile(source, password, 0, ciphers);
+        ASSERT_EQ(outcome.Result, TEncryptResult::Encrypted);
+        EXPECT_EQ(outcome.OutputPath, source + ".enc");
+        const TBytes file = ReadAll(outcome.OutputPath);
+        EXPECT_EQ(file.size(), length + 21);
+        EXPECT_EQ(ToHex(file), ToHex(OracleBlowfishFile(Text("correct horse"), plain)));
+        EXPECT_EQ(ReadAll(source), plain) << "the source was touched";
+
+        const TDecryptOutcome back = DecryptSingleFile(outcome.OutputPath, password, ciphers);
+        ASSERT_EQ(back.Result, TDecryptResult::Decrypted);
+        EXPECT_EQ(back.OutputPath, source + ".dec");
+        EXPECT_EQ(ReadAll(back.OutputPath), plain);
+    }
+}
+
+TEST_F(FileFormat, HeaderHoldsACheckThatIsNeitherTheKeyNorItsPlainDigest)
+{
+    WriteText(dir / "notes.txt", std::string(100, 'n'));
+    const TPasswordKey password("s3cret");
+    ASSERT_EQ(EncryptSingleFile(dir / "notes.txt", password, 0, ciphers).Result, TEncryptResult::Encrypted);
+    const TBytes file = ReadAll(dir / "notes.txt.enc");
+    EXPECT_EQ(TBytes(file.begin(), file.begin() + 5), (TBytes{0x23, 0x23, 0x24, 0x30, 0x30}));
+    const TBytes key = OracleMd5(Text("s3cret"));
+    EXPECT_EQ(TBytes(file.begin() + 5, file.begin() + 21), OracleMd5(key));
+    EXPECT_EQ(std::search(file.begin(), file.end(), key.begin(), key.end()), file.end())
+        << "the key is stored in the file";
+}
+
+TEST_F(FileFormat, OlderHeaderFormStillDecrypts)
+{
+    const TBytes plain = RandomBytes(1000, 11);
+    WriteAll(dir / "old", plain);
+    const TPasswordKey password("legacy");
+    EncryptSingleFile(dir / "old", password, 0, ciphers);
+    TBytes file = ReadAll(dir / "old.enc");
+    const TBytes digest = OracleMd5(Text("legacy"));
+    std::copy(digest.begin(), digest.end(), file.begin() + 5);
+    WriteAll(dir / "old.enc", file);
+
+    const TDecryptOutcome outcome = DecryptSingleFile(dir / "old.enc", password, ciphers);
+    ASSERT_EQ(outcome.Result, TDecryptResult::Decrypted);
+    EXPECT_EQ(outcome.Form, THeaderForm::Legacy);
+    EXPECT_EQ(ReadAll(dir / "old.dec"), plain);
+}
+
+TEST_F(FileFormat, SkippedFilesWriteNothing)
+{
+    const TPasswordKey password("pw");
+    // Already encrypted: decided by the marker alone, whatever follows.
+    WriteText(dir / "marked", "##$ anything at all");
+    EXPECT_EQ(EncryptSingleFile(dir / "marked", password, 3, ciphers).Result, TEncryptResult::AlreadyEncrypted);
+    EXPECT_FALSE(Exists(dir / "marked.enc"));
+    // Shorter than the marker: encrypted like any file.
+    WriteText(dir / "two", "##");
+    EXPECT_EQ(EncryptSingleFile(dir / "two", password, 0, ciphers).Result, TEncryptResult::Encrypted);
+
+    WriteText(dir / "plain.txt", "no marker");
+    EXPECT_EQ(DecryptSingleFile(dir / "plain.txt", password, ciphers).Result, TDecryptResult::NotEncrypted);
+    EXPECT_FALSE(Exists(dir / "plain.txt.dec"));
+
+    EncryptSingleFile(dir / "plain.txt", password, 0, ciphers);
+    const TPasswordKey wrong("pX");
+    EXPECT_EQ(DecryptSingleFile(dir / "plain.txt.enc", wrong, ciphers).Result, TDecryptResult::BadPassword);
+    EXPECT_FALSE(Exists(dir / "plain.txt.dec"));
+
+    // Marker with a header cut short, or digits that name no algorithm.
+    const TBytes check(password.Check().begin(), password.Check().end());
+    for (const std::string& head : {std::string("##$"), std::string("##$0"), std::string("##$00abc"),
+                                    std::string("##$99"), std::string("##$1x"), std::string("##$13")}) {
+        SCOPED_TRACE(head);
+        TBytes file(head.begin(), head.end());
+        if (head.size() == 5) {
+            file.insert(file.end(), check.begin(), check.end());
+            file.insert(file.end(), 40, 0x55);
+        }
+        WriteAll(dir / "damaged", file);
+        EXPECT_EQ(DecryptSingleFile(dir / "damaged", password, ciphers).Result, TDecryptResult::NotEncrypted);
+        EXPECT_FALSE(Exists(dir / "damaged.dec"));
+    }
+}
+
+TEST_F(FileFormat, EmptySourceAndAlgorithmDigits)
+{
+    WriteText(dir / "empty", "");
+    const TPasswordKey password("");
+    EncryptSingleFile(dir / "empty", password, 0, ciphers);
+    EXPECT_EQ(ReadAll(dir / "empty.enc").size(), 21u);
+    ASSERT_EQ(DecryptSingleFile(dir / "empty.enc", password, ciphers).Result, TDecryptResult::Decrypted);
+    EXPECT_TRUE(ReadAll(dir / "empty.dec").empty());
+
+    // Every index writes its own two digits, available or not; a class that is not built in is a
+    // clear error that leaves nothing behind.
+    for (const TAlgorithmInfo& info : AlgorithmTable()) {
+        SCOPED_TRACE(info.Index);
+        const std::string path = dir / ("idx" + std::to_string(info.Index));
+        WriteText(path, "x");
+        if (info.Create == nullptr) {
+            EXPECT_THROW(EncryptSingleFile(path, password, info.Index, ciphers), EVX_cipher);
+            EXPECT_FALSE(Exists(path + ".enc"));
+            continue;
+        }
+        EncryptSingleFile(path, password, info.Index, ciphers);
+        const TBytes file = ReadAll(path + ".enc");
+        EXPECT_EQ(file[3], '0' + info.Index / 10);
+        EXPECT_EQ(file[4], '0' + info.Index % 10);
+    }
+}
+
+TEST(OutputNaming, FollowsTheNameNotTheFolder)
+{
+    EXPECT_EQ(EncryptedOutputPath("/data/report.doc"), "/data/report.doc.enc");
+    EXPECT_EQ(DecryptedOutputPath("/data/report.doc.enc"), "/data/report.doc.dec");
+    EXPECT_EQ(DecryptedOutputPath("/data/report.doc"), "/data/report.doc.dec");
+    EXPECT_EQ(DecryptedOutputPath("/data/REPORT.ENC"), "/data/REPORT.ENC.dec");
+    EXPECT_EQ(DecryptedOutputPath("/data/a.enc.enc"), "/data/a.enc.dec");
+    EXPECT_EQ(DecryptedOutputPath("/x.enc/file"), "/x.enc/file.dec");
+    EXPECT_EQ(DecryptedOutputPath(".enc"), ".dec");
+    EXPECT_EQ(FolderPart("/data/report.doc"), "/data/");
+    EXPECT_EQ(NamePart("/data/report.doc"), "report.doc");
+    EXPECT_EQ(NamePart("report.doc"), "report.doc");
+}
+
+TEST_F(FileFormat, AnEncryptedFileDecryptsUnderAnyName)
+{
+    const TBytes plain = RandomBytes(777, 12);
+    WriteAll(dir / "a.enc", plain);
+    const TPasswordKey password("names");
+    EncryptSingleFile(dir / "a.enc", password, 0, ciphers);
+    ASSERT_TRUE(Exists(dir / "a.enc.enc"));
+    ASSERT_EQ(DecryptSingleFile(dir / "a.enc.enc", password, ciphers).Result, TDecryptResult::Decrypted);
+    EXPECT_EQ(ReadAll(dir / "a.enc.dec"), plain);
+
+    ::rename((dir / "a.enc.enc").c_str(), (dir / "photo.jpg").c_str());
+    ASSERT_EQ(DecryptSingleFile(dir / "photo.jpg", password, ciphers).Result, TDecryptResult::Decrypted);
+    EXPECT_EQ(ReadAll(dir / "photo.jpg.dec"), plain);
+}
+
+TEST(PasswordForms, TypedTextBecomesWindows1252OrUtf8AfterNfc)
+{
+    EXPECT_EQ(Text(PasswordBytes("abc")), Text("abc"));
+    EXPECT_EQ(Text(PasswordBytes("\xE2\x82\xAC" "uro")), (TBytes{0x80, 'u', 'r', 'o'}));
+    EXPECT_EQ(Text(PasswordBytes("caf\xC3\xA9")), (TBytes{'c', 'a', 'f', 0xE9}));
+    // Decomposed input is composed first, so it keys like the composed text.
+    EXPECT_EQ(Text(PasswordBytes("cafe\xCC\x81")), (TBytes{'c', 'a', 'f', 0xE9}));
+    // Outside Windows-1252: UTF-8 bytes.
+    EXPECT_EQ(PasswordBytes("\xD0\xB6"), "\xD0\xB6");
+    // Not UTF-8 at all (a password file in a legacy encoding): byte for byte.
+    EXPECT_EQ(PasswordBytes("caf\xE9"), "caf\xE9");
+}
+
+TEST_F(FileFormat, DecryptionTriesTheOtherByteFormsOfTheSameText)
+{
+    const TBytes plain = RandomBytes(300, 13);
+    // Typed "Ã©" has the Windows-1252 bytes C3 A9, which are the UTF-8 bytes of "é": a file made
+    // elsewhere from "é" as UTF-8.
+    struct TCase
+    {
+        const char* encryptedWith;
+        const char* typed;
+    };
+    const TCase cases[] = {
+        {"\xC3\x83\xC2\xA9", "\xC3\xA9"},             // UTF-8 NFC of "é"
+        {"e\xC3\x8C\xC2\x81", "\xC3\xA9"},            // UTF-8 NFD of "é": 65 CC 81
+        {"\xC3\xA9", "\xC3\xA9"},                     // Windows-1252, the normal form
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.encryptedWith);
+        WriteAll(dir / "f", plain);
+        EncryptSingleFile(dir / "f", TPasswordKey(c.encryptedWith), 0, ciphers);
+        const TDecryptOutcome outcome = DecryptSingleFile(dir / "f.enc", TPasswordKey(c.typed), ciphers);
+        ASSERT_EQ(outcome.Result, TDecryptResult::Decrypted);
+        EXPECT_EQ(ReadAll(dir / "f.dec"), plain);
+    }
+}
+
+TEST_F(FileFormat, AWriteErrorRemovesThePartialOutputAndKeepsTheSource)
+{
+    const TBytes plain = RandomBytes(200000, 14);
+    WriteAll(dir / "big", plain);
+    // A child process with a small file-size limit: writes past it fail like a full disk.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{50000, 50000};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        TCipherSet childCiphers;
+        try {
+            EncryptSingleFile(dir / "big", TPasswordKey("full"), 0, childCiphers);
+        } catch (const EFileError& e) {
+            _exit(std::string(e.what()).find(dir / "big.enc") != std::string::npos ? 42 : 41);
+        } catch (...) {
+            _exit(40);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 42) << "expected a file error naming the output";
+    EXPECT_FALSE(Exists(dir / "big.enc"));
+    EXPECT_EQ(ReadAll(dir / "big"), plain);
+}
+
+TEST_F(FileFormat, RefusesToWriteOverTheSourceItself)
+{
+    WriteText(dir / "x", "precious");
+    ASSERT_EQ(::link((dir / "x").c_str(), (dir / "x.enc").c_str()), 0);
+    EXPECT_THROW(EncryptSingleFile(dir / "x", TPasswordKey("pw"), 0, ciphers), std::runtime_error);
+    EXPECT_EQ(ReadAll(dir / "x"), Text("precious"));
+}
+
+TEST_F(FileFormat, ClearErrorsForFoldersAndMissingFilesAndTheSourceProtectionIsKept)
+{
+    ASSERT_EQ(::mkdir((dir / "folder").c_str(), 0755), 0);
+    try {
+        EncryptSingleFile(dir / "folder", TPasswordKey("pw"), 0, ciphers);
+        FAIL() << "a folder was accepted";
+    } catch (const EFileError& e) {
+        EXPECT_NE(std::string(e.what()).find("folder"), std::string::npos);
+    }
+    EXPECT_THROW(DecryptSingleFile(dir / "missing", TPasswordKey("pw"), ciphers), EFileError);
+
+    WriteText(dir / "private", "mine");
+    ::chmod((dir / "private").c_str(), 0600);
+    EncryptSingleFile(dir / "private", TPasswordKey("pw"), 0, ciphers);
+    struct stat st{};
+    ::stat((dir / "private.enc").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+} // namespace
