@@ -9,6 +9,7 @@
 
 #if defined(__GNUC__) && defined(__x86_64__)
 #define VX_RIJNDAEL_X86 1
+#include <cpuid.h>
 #include <immintrin.h>
 #endif
 
@@ -123,10 +124,17 @@ TVX_rijndael::TPath DetectPath()
     if (__builtin_cpu_supports("aes") == 0 || __builtin_cpu_supports("sse4.1") == 0) {
         return TVX_rijndael::TPath::Portable;
     }
-    if (__builtin_cpu_supports("vaes") != 0 && __builtin_cpu_supports("avx512f") != 0) {
+    // Not every compiler knows "vaes" as a feature name, so its bit (leaf 7, ECX bit 9) is read
+    // directly; the AVX checks that go with it also confirm that the system saves the wide registers.
+    unsigned eax = 0;
+    unsigned ebx = 0;
+    unsigned ecx = 0;
+    unsigned edx = 0;
+    const bool vaes = __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) != 0 && (ecx & (1u << 9)) != 0;
+    if (vaes && __builtin_cpu_supports("avx512f") != 0) {
         return TVX_rijndael::TPath::Vaes512;
     }
-    if (__builtin_cpu_supports("vaes") != 0 && __builtin_cpu_supports("avx2") != 0) {
+    if (vaes && __builtin_cpu_supports("avx2") != 0) {
         return TVX_rijndael::TPath::Vaes256;
     }
     return TVX_rijndael::TPath::AesNi;
@@ -329,7 +337,9 @@ VX_TARGET_VAES256 void Wide256(const std::uint32_t* keys, std::uint8_t* chain, c
 // uninitialised-use analysis then reports once they are inlined here.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#ifndef __clang__
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 template <bool Decrypt, bool Cbc, int Nr>
 VX_TARGET_VAES512 void Wide512(const std::uint32_t* keys, std::uint8_t* chain, const std::uint8_t* in,
                                std::uint8_t* out, std::size_t blocks)
