@@ -4,6 +4,7 @@
 #include "crypto/VXblowfish.h"
 #include "crypto/VXmd5.h"
 #include "crypto/VXmemstream.h"
+#include "crypto/VXrijndael.h"
 
 #include <cstring>
 #include <memory>
@@ -75,6 +76,7 @@ void BM_Md5(benchmark::State& state)
 
 const bool kRegistered = [] {
     Register<TVX_blowfish>("Blowfish");
+    Register<TVX_rijndael>("Rijndael");
     benchmark::RegisterBenchmark("MD5/hash", &BM_Md5)->Unit(benchmark::kMillisecond);
     return true;
 }();

@@ -3,6 +3,7 @@
 #include "crypto/VXblockciphers.h"
 #include "crypto/VXblowfish.h"
 #include "crypto/VXmd5.h"
+#include "crypto/VXrijndael.h"
 #include "tests/support/VectorFile.h"
 
 #include <gtest/gtest.h>
@@ -30,6 +31,7 @@ TCipherCase Case(const char* name, const char* vectorFile)
 
 const TCipherCase kCases[] = {
     Case<TVX_blowfish>("Blowfish", "blowfish.txt"),
+    Case<TVX_rijndael>("Rijndael", "rijndael.txt"),
 };
 
 using TBytes = std::vector<std::uint8_t>;
