@@ -1,6 +1,7 @@
 #include "encryption/Algorithms.h"
 
 #include "crypto/VXblowfish.h"
+#include "crypto/VXrijndael.h"
 
 #include <algorithm>
 #include <cctype>
@@ -36,7 +37,7 @@ const TAlgorithmInfo kTable[kAlgorithmCount] = {
     Missing(6, "RC2 (1024)", "RC2"),
     Missing(7, "RC4 (2048)", "RC4"),
     Missing(8, "RC6 (2048)", "RC6"),
-    Missing(9, "Rijn Dael (AES 256)", "Rijndael"),
+    Row<TVX_rijndael>(9, "Rijn Dael (AES 256)"),
     Missing(10, "Tea (128)", "Tea"),
     Missing(11, "Serpent (256)", "Serpent"),
     Missing(12, "Triple Des (192)", "3DES"),
