@@ -1,0 +1,41 @@
+#pragma once
+
+#include "crypto/VXblockciphers.h"
+
+#include <array>
+#include <cstdint>
+
+class TVX_serpent final : public TVX_blockcipher128
+{
+public:
+    static constexpr std::int32_t kId = 26;
+    static constexpr std::string_view kAlgorithm = "Serpent";
+    static constexpr std::int32_t kMaxKeySize = 256;
+
+    TVX_serpent();
+    ~TVX_serpent() override;
+
+    std::int32_t ClassId() const override { return kId; }
+    std::string_view ClassAlgorithm() const override { return kAlgorithm; }
+    std::int32_t ClassMaxKeySize() const override { return kMaxKeySize; }
+    static bool CheckVectors();
+
+    void Wipe() override;
+
+    // Multi-block work runs eight blocks at a time in AVX2 registers where the processor has
+    // them. Tests force the portable path to compare the two; it affects every instance.
+    static void ForcePortable(bool force);
+    static bool UsesAvx2();
+
+protected:
+    void ExpandKey(std::span<const std::uint8_t> key, std::uint32_t sizeBits) override;
+    void DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) override;
+    void DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) override;
+    void DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) override;
+    void DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) override;
+    void DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) override;
+
+private:
+    // 33 round keys of four words each.
+    std::array<std::uint32_t, 132> m_k{};
+};
