@@ -4,6 +4,8 @@
 #include "crypto/VXblowfish.h"
 #include "crypto/VXmd5.h"
 #include "crypto/VXmemstream.h"
+#include "crypto/VXserpent.h"
+#include "crypto/VXtwofish.h"
 
 #include <cstring>
 #include <memory>
@@ -75,6 +77,8 @@ void BM_Md5(benchmark::State& state)
 
 const bool kRegistered = [] {
     Register<TVX_blowfish>("Blowfish");
+    Register<TVX_twofish>("Twofish");
+    Register<TVX_serpent>("Serpent");
     benchmark::RegisterBenchmark("MD5/hash", &BM_Md5)->Unit(benchmark::kMillisecond);
     return true;
 }();

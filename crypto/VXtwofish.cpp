@@ -295,14 +295,23 @@ void TVX_twofish::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, 
 
 namespace
 {
-constexpr std::size_t kInFlight = 2;
+constexpr std::size_t kInFlight = 4;
 } // namespace
 
+// GCC's vectoriser packs the blocks in flight into SSE lanes and then has to move every table
+// index back out of them one by one, which makes the interleaved code slower than one block at a time.
+#if defined(__GNUC__) && !defined(__clang__)
+#define VX_NO_SLP __attribute__((optimize("no-tree-vectorize")))
+#else
+#define VX_NO_SLP
+#endif
+
 // Independent blocks go through the rounds side by side so that their table look-ups overlap.
-void TVX_twofish::DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+VX_NO_SLP void TVX_twofish::DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
 {
     for (; blocks >= kInFlight; blocks -= kInFlight, in += 16 * kInFlight, out += 16 * kInFlight) {
         std::uint32_t a[kInFlight], b[kInFlight], c[kInFlight], d[kInFlight];
+#pragma GCC unroll 4
         for (std::size_t j = 0; j < kInFlight; ++j) {
             a[j] = LoadLE32(in + 16 * j) ^ m_k[0];
             b[j] = LoadLE32(in + 16 * j + 4) ^ m_k[1];
@@ -312,12 +321,14 @@ void TVX_twofish::DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std
         const std::uint32_t* k = m_k.data() + 8;
 #pragma GCC unroll 8
         for (int r = 0; r < 8; ++r, k += 4) {
+#pragma GCC unroll 4
             for (std::size_t j = 0; j < kInFlight; ++j) {
                 const std::uint32_t t0 = G0(a[j]);
                 const std::uint32_t t1 = G1(b[j]);
                 c[j] = std::rotr(c[j] ^ (t0 + t1 + k[0]), 1);
                 d[j] = std::rotl(d[j], 1) ^ (t0 + 2 * t1 + k[1]);
             }
+#pragma GCC unroll 4
             for (std::size_t j = 0; j < kInFlight; ++j) {
                 const std::uint32_t t0 = G0(c[j]);
                 const std::uint32_t t1 = G1(d[j]);
@@ -325,6 +336,7 @@ void TVX_twofish::DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std
                 b[j] = std::rotl(b[j], 1) ^ (t0 + 2 * t1 + k[3]);
             }
         }
+#pragma GCC unroll 4
         for (std::size_t j = 0; j < kInFlight; ++j) {
             StoreLE32(out + 16 * j, c[j] ^ m_k[4]);
             StoreLE32(out + 16 * j + 4, d[j] ^ m_k[5]);
@@ -337,10 +349,11 @@ void TVX_twofish::DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std
     }
 }
 
-void TVX_twofish::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+VX_NO_SLP void TVX_twofish::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
 {
     for (; blocks >= kInFlight; blocks -= kInFlight, in += 16 * kInFlight, out += 16 * kInFlight) {
         std::uint32_t a[kInFlight], b[kInFlight], c[kInFlight], d[kInFlight];
+#pragma GCC unroll 4
         for (std::size_t j = 0; j < kInFlight; ++j) {
             c[j] = LoadLE32(in + 16 * j) ^ m_k[4];
             d[j] = LoadLE32(in + 16 * j + 4) ^ m_k[5];
@@ -350,12 +363,14 @@ void TVX_twofish::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std
         const std::uint32_t* k = m_k.data() + 36;
 #pragma GCC unroll 8
         for (int r = 0; r < 8; ++r, k -= 4) {
+#pragma GCC unroll 4
             for (std::size_t j = 0; j < kInFlight; ++j) {
                 const std::uint32_t t0 = G0(c[j]);
                 const std::uint32_t t1 = G1(d[j]);
                 a[j] = std::rotl(a[j], 1) ^ (t0 + t1 + k[2]);
                 b[j] = std::rotr(b[j] ^ (t0 + 2 * t1 + k[3]), 1);
             }
+#pragma GCC unroll 4
             for (std::size_t j = 0; j < kInFlight; ++j) {
                 const std::uint32_t t0 = G0(a[j]);
                 const std::uint32_t t1 = G1(b[j]);
@@ -363,6 +378,7 @@ void TVX_twofish::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std
                 d[j] = std::rotr(d[j] ^ (t0 + 2 * t1 + k[1]), 1);
             }
         }
+#pragma GCC unroll 4
         for (std::size_t j = 0; j < kInFlight; ++j) {
             StoreLE32(out + 16 * j, a[j] ^ m_k[0]);
             StoreLE32(out + 16 * j + 4, b[j] ^ m_k[1]);
