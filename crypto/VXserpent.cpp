@@ -311,6 +311,7 @@ VX_ALWAYS_INLINE void Kx(T& x0, T& x1, T& x2, T& x3, const std::uint32_t* k)
 template <class T>
 VX_ALWAYS_INLINE void EncryptRounds(T& x0, T& x1, T& x2, T& x3, const std::uint32_t* k)
 {
+#pragma GCC unroll 4
     for (int group = 0; group < 4; ++group, k += 32) {
         Kx(x0, x1, x2, x3, k);
         S0(x0, x1, x2, x3);
@@ -347,6 +348,7 @@ template <class T>
 VX_ALWAYS_INLINE void DecryptRounds(T& x0, T& x1, T& x2, T& x3, const std::uint32_t* k)
 {
     Kx(x0, x1, x2, x3, k + 128);
+#pragma GCC unroll 4
     for (int group = 3; group >= 0; --group) {
         const std::uint32_t* g = k + 32 * group;
         if (group < 3) {
@@ -408,7 +410,7 @@ void ApplySbox(unsigned which, std::uint32_t* x)
     }
 }
 
-std::atomic<bool> g_forcePortable{false};
+std::atomic<TVX_serpent::TPath> g_highestPath{TVX_serpent::TPath::Avx512};
 
 #ifdef VX_SERPENT_AVX2
 typedef std::uint32_t TVec8 __attribute__((vector_size(32)));
@@ -427,56 +429,170 @@ __attribute__((target("avx2"))) VX_ALWAYS_INLINE void Transpose(__m256i& m0, __m
     m3 = _mm256_unpackhi_epi64(t1, t3);
 }
 
-template <bool Encrypt>
-__attribute__((target("avx2"))) void Blocks8Avx2(const std::uint32_t* k, const std::uint8_t* in, std::uint8_t* out,
-                                                 std::size_t groups)
+// Two sets of eight blocks side by side: one set alone leaves the vector units waiting on the
+// long dependency chains of the S-box circuits.
+struct TVecPair
 {
-    for (; groups > 0; --groups, in += 128, out += 128) {
-        __m256i m0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
-        __m256i m1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 32));
-        __m256i m2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 64));
-        __m256i m3 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 96));
-        Transpose(m0, m1, m2, m3);
-        TVec8 x0 = reinterpret_cast<TVec8>(m0);
-        TVec8 x1 = reinterpret_cast<TVec8>(m1);
-        TVec8 x2 = reinterpret_cast<TVec8>(m2);
-        TVec8 x3 = reinterpret_cast<TVec8>(m3);
+    TVec8 a, b;
+};
+
+VX_ALWAYS_INLINE TVecPair& operator^=(TVecPair& x, const TVecPair& y)
+{
+    x.a ^= y.a;
+    x.b ^= y.b;
+    return x;
+}
+
+VX_ALWAYS_INLINE TVecPair& operator&=(TVecPair& x, const TVecPair& y)
+{
+    x.a &= y.a;
+    x.b &= y.b;
+    return x;
+}
+
+VX_ALWAYS_INLINE TVecPair& operator|=(TVecPair& x, const TVecPair& y)
+{
+    x.a |= y.a;
+    x.b |= y.b;
+    return x;
+}
+
+VX_ALWAYS_INLINE TVecPair& operator^=(TVecPair& x, std::uint32_t k)
+{
+    x.a ^= k;
+    x.b ^= k;
+    return x;
+}
+
+VX_ALWAYS_INLINE TVecPair operator^(const TVecPair& x, const TVecPair& y)
+{
+    return {x.a ^ y.a, x.b ^ y.b};
+}
+
+VX_ALWAYS_INLINE TVecPair operator|(const TVecPair& x, const TVecPair& y)
+{
+    return {x.a | y.a, x.b | y.b};
+}
+
+VX_ALWAYS_INLINE TVecPair operator~(const TVecPair& x)
+{
+    return {~x.a, ~x.b};
+}
+
+VX_ALWAYS_INLINE TVecPair operator<<(const TVecPair& x, int n)
+{
+    return {x.a << n, x.b << n};
+}
+
+VX_ALWAYS_INLINE TVecPair operator>>(const TVecPair& x, int n)
+{
+    return {x.a >> n, x.b >> n};
+}
+
+__attribute__((target("avx2"))) VX_ALWAYS_INLINE void Load8(const std::uint8_t* in, TVec8& x0, TVec8& x1, TVec8& x2,
+                                                             TVec8& x3)
+{
+    __m256i m0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
+    __m256i m1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 32));
+    __m256i m2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 64));
+    __m256i m3 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 96));
+    Transpose(m0, m1, m2, m3);
+    x0 = reinterpret_cast<TVec8>(m0);
+    x1 = reinterpret_cast<TVec8>(m1);
+    x2 = reinterpret_cast<TVec8>(m2);
+    x3 = reinterpret_cast<TVec8>(m3);
+}
+
+__attribute__((target("avx2"))) VX_ALWAYS_INLINE void Store8(std::uint8_t* out, const TVec8& x0, const TVec8& x1,
+                                                              const TVec8& x2, const TVec8& x3)
+{
+    __m256i m0 = reinterpret_cast<__m256i>(x0);
+    __m256i m1 = reinterpret_cast<__m256i>(x1);
+    __m256i m2 = reinterpret_cast<__m256i>(x2);
+    __m256i m3 = reinterpret_cast<__m256i>(x3);
+    Transpose(m0, m1, m2, m3);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), m0);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), m1);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 64), m2);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 96), m3);
+}
+
+// ECB over whole groups of eight blocks; returns the number of blocks done. The body is compiled
+// into each caller below under the caller's instruction set.
+template <bool Encrypt>
+__attribute__((target("avx2"))) VX_ALWAYS_INLINE std::size_t VectorBlocks(const std::uint32_t* k,
+                                                                          const std::uint8_t* in,
+                                                                          std::uint8_t* out, std::size_t blocks)
+{
+    std::size_t done = 0;
+    for (; blocks - done >= 16; done += 16) {
+        TVecPair x0, x1, x2, x3;
+        Load8(in + 16 * done, x0.a, x1.a, x2.a, x3.a);
+        Load8(in + 16 * done + 128, x0.b, x1.b, x2.b, x3.b);
         if (Encrypt) {
             EncryptRounds(x0, x1, x2, x3, k);
         } else {
             DecryptRounds(x0, x1, x2, x3, k);
         }
-        m0 = reinterpret_cast<__m256i>(x0);
-        m1 = reinterpret_cast<__m256i>(x1);
-        m2 = reinterpret_cast<__m256i>(x2);
-        m3 = reinterpret_cast<__m256i>(x3);
-        Transpose(m0, m1, m2, m3);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), m0);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), m1);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 64), m2);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 96), m3);
+        Store8(out + 16 * done, x0.a, x1.a, x2.a, x3.a);
+        Store8(out + 16 * done + 128, x0.b, x1.b, x2.b, x3.b);
     }
+    if (blocks - done >= 8) {
+        TVec8 x0, x1, x2, x3;
+        Load8(in + 16 * done, x0, x1, x2, x3);
+        if (Encrypt) {
+            EncryptRounds(x0, x1, x2, x3, k);
+        } else {
+            DecryptRounds(x0, x1, x2, x3, k);
+        }
+        Store8(out + 16 * done, x0, x1, x2, x3);
+        done += 8;
+    }
+    return done;
 }
 
-bool HaveAvx2()
+template <bool Encrypt>
+__attribute__((target("avx2"))) std::size_t BlocksAvx2(const std::uint32_t* k, const std::uint8_t* in,
+                                                       std::uint8_t* out, std::size_t blocks)
 {
-    static const bool have = __builtin_cpu_supports("avx2") != 0;
-    return have;
+    return VectorBlocks<Encrypt>(k, in, out, blocks);
+}
+
+// The same code on 256-bit registers, where AVX-512 turns each rotation into one instruction and
+// folds the S-box circuits into three-input logic operations.
+template <bool Encrypt>
+__attribute__((target("avx2,avx512f,avx512vl"))) std::size_t BlocksAvx512(const std::uint32_t* k,
+                                                                            const std::uint8_t* in,
+                                                                            std::uint8_t* out, std::size_t blocks)
+{
+    return VectorBlocks<Encrypt>(k, in, out, blocks);
+}
+
+TVX_serpent::TPath BestPath()
+{
+    static const TVX_serpent::TPath best = [] {
+        __builtin_cpu_init();
+        if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl")) {
+            return TVX_serpent::TPath::Avx512;
+        }
+        return __builtin_cpu_supports("avx2") ? TVX_serpent::TPath::Avx2 : TVX_serpent::TPath::Portable;
+    }();
+    return best;
 }
 #endif
 } // namespace
 
-void TVX_serpent::ForcePortable(bool force)
+void TVX_serpent::LimitPath(TPath highest)
 {
-    g_forcePortable.store(force, std::memory_order_relaxed);
+    g_highestPath.store(highest, std::memory_order_relaxed);
 }
 
-bool TVX_serpent::UsesAvx2()
+TVX_serpent::TPath TVX_serpent::ActivePath()
 {
 #ifdef VX_SERPENT_AVX2
-    return !g_forcePortable.load(std::memory_order_relaxed) && HaveAvx2();
+    return std::min(BestPath(), g_highestPath.load(std::memory_order_relaxed));
 #else
-    return false;
+    return TPath::Portable;
 #endif
 }
 
@@ -576,11 +692,13 @@ void TVX_serpent::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, 
 void TVX_serpent::DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
 {
 #ifdef VX_SERPENT_AVX2
-    if (UsesAvx2()) {
-        Blocks8Avx2<true>(m_k.data(), in, out, blocks / 8);
-        in += blocks / 8 * 128;
-        out += blocks / 8 * 128;
-        blocks %= 8;
+    const TPath path = ActivePath();
+    if (path != TPath::Portable) {
+        const std::size_t done = path == TPath::Avx512 ? BlocksAvx512<true>(m_k.data(), in, out, blocks)
+                                                       : BlocksAvx2<true>(m_k.data(), in, out, blocks);
+        in += 16 * done;
+        out += 16 * done;
+        blocks -= done;
     }
 #endif
     for (; blocks > 0; --blocks, in += 16, out += 16) {
@@ -591,11 +709,13 @@ void TVX_serpent::DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std
 void TVX_serpent::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
 {
 #ifdef VX_SERPENT_AVX2
-    if (UsesAvx2()) {
-        Blocks8Avx2<false>(m_k.data(), in, out, blocks / 8);
-        in += blocks / 8 * 128;
-        out += blocks / 8 * 128;
-        blocks %= 8;
+    const TPath path = ActivePath();
+    if (path != TPath::Portable) {
+        const std::size_t done = path == TPath::Avx512 ? BlocksAvx512<false>(m_k.data(), in, out, blocks)
+                                                       : BlocksAvx2<false>(m_k.data(), in, out, blocks);
+        in += 16 * done;
+        out += 16 * done;
+        blocks -= done;
     }
 #endif
     for (; blocks > 0; --blocks, in += 16, out += 16) {

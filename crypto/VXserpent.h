@@ -22,10 +22,18 @@ public:
 
     void Wipe() override;
 
-    // Multi-block work runs eight blocks at a time in AVX2 registers where the processor has
-    // them. Tests force the portable path to compare the two; it affects every instance.
-    static void ForcePortable(bool force);
-    static bool UsesAvx2();
+    // Multi-block work (CBC decryption, CTR) runs sixteen blocks at a time in vector registers,
+    // with AVX-512 or AVX2, whichever the processor has. Tests lower the ceiling to compare the
+    // paths; the setting is process-wide.
+    enum class TPath
+    {
+        Portable,
+        Avx2,
+        Avx512,
+    };
+    static void LimitPath(TPath highest);
+    static TPath ActivePath();
+    static void ForcePortable(bool force) { LimitPath(force ? TPath::Portable : TPath::Avx512); }
 
 protected:
     void ExpandKey(std::span<const std::uint8_t> key, std::uint32_t sizeBits) override;
