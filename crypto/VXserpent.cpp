@@ -13,7 +13,7 @@
 #include <immintrin.h>
 #endif
 
-#define VX_ALWAYS_INLINE [[gnu::always_inline]] inline
+#define VX_ALWAYS_INLINE inline __attribute__((always_inline))
 
 namespace
 {
