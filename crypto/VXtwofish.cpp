@@ -301,13 +301,13 @@ constexpr std::size_t kInFlight = 4;
 // GCC's vectoriser packs the blocks in flight into SSE lanes and then has to move every table
 // index back out of them one by one, which makes the interleaved code slower than one block at a time.
 #if defined(__GNUC__) && !defined(__clang__)
-#define VX_NO_SLP __attribute__((optimize("no-tree-vectorize")))
+#define VX_NO_VECTORIZE __attribute__((optimize("no-tree-vectorize")))
 #else
-#define VX_NO_SLP
+#define VX_NO_VECTORIZE
 #endif
 
 // Independent blocks go through the rounds side by side so that their table look-ups overlap.
-VX_NO_SLP void TVX_twofish::DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+VX_NO_VECTORIZE void TVX_twofish::DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
 {
     for (; blocks >= kInFlight; blocks -= kInFlight, in += 16 * kInFlight, out += 16 * kInFlight) {
         std::uint32_t a[kInFlight], b[kInFlight], c[kInFlight], d[kInFlight];
@@ -349,7 +349,7 @@ VX_NO_SLP void TVX_twofish::DoEncryptBlocks(const std::uint8_t* in, std::uint8_t
     }
 }
 
-VX_NO_SLP void TVX_twofish::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+VX_NO_VECTORIZE void TVX_twofish::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
 {
     for (; blocks >= kInFlight; blocks -= kInFlight, in += 16 * kInFlight, out += 16 * kInFlight) {
         std::uint32_t a[kInFlight], b[kInFlight], c[kInFlight], d[kInFlight];
