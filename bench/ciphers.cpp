@@ -5,6 +5,8 @@
 #include "crypto/VXmd5.h"
 #include "crypto/VXmemstream.h"
 #include "crypto/VXrijndael.h"
+#include "crypto/VXserpent.h"
+#include "crypto/VXtwofish.h"
 
 #include <cstring>
 #include <memory>
@@ -77,6 +79,8 @@ void BM_Md5(benchmark::State& state)
 const bool kRegistered = [] {
     Register<TVX_blowfish>("Blowfish");
     Register<TVX_rijndael>("Rijndael");
+    Register<TVX_twofish>("Twofish");
+    Register<TVX_serpent>("Serpent");
     benchmark::RegisterBenchmark("MD5/hash", &BM_Md5)->Unit(benchmark::kMillisecond);
     return true;
 }();

@@ -4,6 +4,8 @@
 #include "crypto/VXblowfish.h"
 #include "crypto/VXmd5.h"
 #include "crypto/VXrijndael.h"
+#include "crypto/VXserpent.h"
+#include "crypto/VXtwofish.h"
 #include "tests/support/VectorFile.h"
 
 #include <gtest/gtest.h>
@@ -32,6 +34,8 @@ TCipherCase Case(const char* name, const char* vectorFile)
 const TCipherCase kCases[] = {
     Case<TVX_blowfish>("Blowfish", "blowfish.txt"),
     Case<TVX_rijndael>("Rijndael", "rijndael.txt"),
+    Case<TVX_twofish>("Twofish", "twofish.txt"),
+    Case<TVX_serpent>("Serpent", "serpent.txt"),
 };
 
 using TBytes = std::vector<std::uint8_t>;

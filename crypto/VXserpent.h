@@ -1,0 +1,49 @@
+#pragma once
+
+#include "crypto/VXblockciphers.h"
+
+#include <array>
+#include <cstdint>
+
+class TVX_serpent final : public TVX_blockcipher128
+{
+public:
+    static constexpr std::int32_t kId = 26;
+    static constexpr std::string_view kAlgorithm = "Serpent";
+    static constexpr std::int32_t kMaxKeySize = 256;
+
+    TVX_serpent();
+    ~TVX_serpent() override;
+
+    std::int32_t ClassId() const override { return kId; }
+    std::string_view ClassAlgorithm() const override { return kAlgorithm; }
+    std::int32_t ClassMaxKeySize() const override { return kMaxKeySize; }
+    static bool CheckVectors();
+
+    void Wipe() override;
+
+    // Multi-block work (CBC decryption, CTR) runs sixteen blocks at a time in vector registers,
+    // with AVX-512 or AVX2, whichever the processor has. Tests lower the ceiling to compare the
+    // paths; the setting is process-wide.
+    enum class TPath
+    {
+        Portable,
+        Avx2,
+        Avx512,
+    };
+    static void LimitPath(TPath highest);
+    static TPath ActivePath();
+    static void ForcePortable(bool force) { LimitPath(force ? TPath::Portable : TPath::Avx512); }
+
+protected:
+    void ExpandKey(std::span<const std::uint8_t> key, std::uint32_t sizeBits) override;
+    void DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) override;
+    void DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) override;
+    void DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) override;
+    void DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) override;
+    void DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) override;
+
+private:
+    // 33 round keys of four words each.
+    std::array<std::uint32_t, 132> m_k{};
+};

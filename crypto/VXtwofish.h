@@ -1,0 +1,44 @@
+#pragma once
+
+#include "crypto/VXblockciphers.h"
+
+#include <array>
+#include <cstdint>
+
+class TVX_twofish final : public TVX_blockcipher128
+{
+public:
+    static constexpr std::int32_t kId = 6;
+    static constexpr std::string_view kAlgorithm = "Twofish";
+    static constexpr std::int32_t kMaxKeySize = 256;
+
+    TVX_twofish();
+    ~TVX_twofish() override;
+
+    std::int32_t ClassId() const override { return kId; }
+    std::string_view ClassAlgorithm() const override { return kAlgorithm; }
+    std::int32_t ClassMaxKeySize() const override { return kMaxKeySize; }
+    static bool CheckVectors();
+
+    void Wipe() override;
+
+protected:
+    void ExpandKey(std::span<const std::uint8_t> key, std::uint32_t sizeBits) override;
+    void DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) override;
+    void DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) override;
+    void DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) override;
+    void DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) override;
+    void DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) override;
+
+private:
+    std::uint32_t G0(std::uint32_t x) const;
+    std::uint32_t G1(std::uint32_t x) const;
+    void EncryptWords(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c, std::uint32_t& d) const;
+    void DecryptWords(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c, std::uint32_t& d) const;
+
+    // K0..K39: input whitening, output whitening, then two words per round.
+    std::array<std::uint32_t, 40> m_k{};
+    // The key-dependent S-boxes fully precomputed through the MDS matrix: g(x) is the XOR of
+    // m_s[i][byte i of x].
+    std::array<std::array<std::uint32_t, 256>, 4> m_s{};
+};
