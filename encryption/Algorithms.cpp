@@ -2,6 +2,8 @@
 
 #include "crypto/VXblowfish.h"
 #include "crypto/VXrijndael.h"
+#include "crypto/VXserpent.h"
+#include "crypto/VXtwofish.h"
 
 #include <algorithm>
 #include <cctype>
@@ -29,7 +31,7 @@ constexpr TAlgorithmInfo Missing(int index, std::string_view caption, std::strin
 
 const TAlgorithmInfo kTable[kAlgorithmCount] = {
     Row<TVX_blowfish>(0, "Blowfish (448)"),
-    Missing(1, "Twofish (256)", "Twofish"),
+    Row<TVX_twofish>(1, "Twofish (256)"),
     Missing(2, "Cast (256)", "Cast256"),
     Missing(3, "Ice (64)", "Ice"),
     Missing(4, "Mars (1248)", "Mars"),
@@ -39,7 +41,7 @@ const TAlgorithmInfo kTable[kAlgorithmCount] = {
     Missing(8, "RC6 (2048)", "RC6"),
     Row<TVX_rijndael>(9, "Rijn Dael (AES 256)"),
     Missing(10, "Tea (128)", "Tea"),
-    Missing(11, "Serpent (256)", "Serpent"),
+    Row<TVX_serpent>(11, "Serpent (256)"),
     Missing(12, "Triple Des (192)", "3DES"),
 };
 
