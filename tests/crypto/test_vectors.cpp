@@ -4,6 +4,7 @@
 #include "crypto/VXblowfish.h"
 #include "crypto/VXcast256.h"
 #include "crypto/VXmd5.h"
+#include "crypto/VXrc6.h"
 #include "tests/support/VectorFile.h"
 
 #include <gtest/gtest.h>
@@ -32,6 +33,7 @@ TCipherCase Case(const char* name, const char* vectorFile)
 const TCipherCase kCases[] = {
     Case<TVX_blowfish>("Blowfish", "blowfish.txt"),
     Case<TVX_cast256>("Cast256", "cast256.txt"),
+    Case<TVX_rc6>("RC6", "rc6.txt"),
 };
 
 using TBytes = std::vector<std::uint8_t>;
