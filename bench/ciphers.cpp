@@ -2,8 +2,10 @@
 // libraries' figures (bench/peer_*.cpp) are registered in the same run so they can be compared.
 #include "bench/BenchCommon.h"
 #include "crypto/VXblowfish.h"
+#include "crypto/VXcast256.h"
 #include "crypto/VXmd5.h"
 #include "crypto/VXmemstream.h"
+#include "crypto/VXrc6.h"
 
 #include <cstring>
 #include <memory>
@@ -75,6 +77,8 @@ void BM_Md5(benchmark::State& state)
 
 const bool kRegistered = [] {
     Register<TVX_blowfish>("Blowfish");
+    Register<TVX_cast256>("Cast256");
+    Register<TVX_rc6>("RC6");
     benchmark::RegisterBenchmark("MD5/hash", &BM_Md5)->Unit(benchmark::kMillisecond);
     return true;
 }();

@@ -196,19 +196,19 @@ inline int Rot(std::uint32_t kr)
     return static_cast<int>(kr);
 }
 
-inline std::uint32_t F1(std::uint32_t d, std::uint32_t kr, std::uint32_t km)
+[[gnu::always_inline]] inline std::uint32_t F1(std::uint32_t d, std::uint32_t kr, std::uint32_t km)
 {
     const std::uint32_t i = std::rotl(km + d, Rot(kr));
     return ((kS[0][i >> 24] ^ kS[1][(i >> 16) & 255]) - kS[2][(i >> 8) & 255]) + kS[3][i & 255];
 }
 
-inline std::uint32_t F2(std::uint32_t d, std::uint32_t kr, std::uint32_t km)
+[[gnu::always_inline]] inline std::uint32_t F2(std::uint32_t d, std::uint32_t kr, std::uint32_t km)
 {
     const std::uint32_t i = std::rotl(km ^ d, Rot(kr));
     return ((kS[0][i >> 24] - kS[1][(i >> 16) & 255]) + kS[2][(i >> 8) & 255]) ^ kS[3][i & 255];
 }
 
-inline std::uint32_t F3(std::uint32_t d, std::uint32_t kr, std::uint32_t km)
+[[gnu::always_inline]] inline std::uint32_t F3(std::uint32_t d, std::uint32_t kr, std::uint32_t km)
 {
     const std::uint32_t i = std::rotl(km - d, Rot(kr));
     return ((kS[0][i >> 24] + kS[1][(i >> 16) & 255]) ^ kS[2][(i >> 8) & 255]) - kS[3][i & 255];
@@ -220,65 +220,79 @@ template <std::size_t W>
 using TLanes = std::uint32_t[W][4];
 
 template <std::size_t W>
-inline void Quad(TLanes<W>& x, const std::uint32_t* kr, const std::uint32_t* km)
+[[gnu::always_inline]] inline void Quad(TLanes<W>& x, const std::uint32_t* kr, const std::uint32_t* km)
 {
+#pragma GCC unroll 16
     for (std::size_t l = 0; l < W; ++l) {
         x[l][2] ^= F1(x[l][3], kr[0], km[0]);
     }
+#pragma GCC unroll 16
     for (std::size_t l = 0; l < W; ++l) {
         x[l][1] ^= F2(x[l][2], kr[1], km[1]);
     }
+#pragma GCC unroll 16
     for (std::size_t l = 0; l < W; ++l) {
         x[l][0] ^= F3(x[l][1], kr[2], km[2]);
     }
+#pragma GCC unroll 16
     for (std::size_t l = 0; l < W; ++l) {
         x[l][3] ^= F1(x[l][0], kr[3], km[3]);
     }
 }
 
 template <std::size_t W>
-inline void QuadBar(TLanes<W>& x, const std::uint32_t* kr, const std::uint32_t* km)
+[[gnu::always_inline]] inline void QuadBar(TLanes<W>& x, const std::uint32_t* kr, const std::uint32_t* km)
 {
+#pragma GCC unroll 16
     for (std::size_t l = 0; l < W; ++l) {
         x[l][3] ^= F1(x[l][0], kr[3], km[3]);
     }
+#pragma GCC unroll 16
     for (std::size_t l = 0; l < W; ++l) {
         x[l][0] ^= F3(x[l][1], kr[2], km[2]);
     }
+#pragma GCC unroll 16
     for (std::size_t l = 0; l < W; ++l) {
         x[l][1] ^= F2(x[l][2], kr[1], km[1]);
     }
+#pragma GCC unroll 16
     for (std::size_t l = 0; l < W; ++l) {
         x[l][2] ^= F1(x[l][3], kr[0], km[0]);
     }
 }
 
 template <std::size_t W>
-inline void EncryptLanes(TLanes<W>& x, const std::uint32_t* kr, const std::uint32_t* km)
+[[gnu::always_inline]] inline void EncryptLanes(TLanes<W>& x, const std::uint32_t* kr, const std::uint32_t* km)
 {
+#pragma GCC unroll 16
     for (std::size_t q = 0; q < 6; ++q) {
         Quad<W>(x, kr + 4 * q, km + 4 * q);
     }
+#pragma GCC unroll 16
     for (std::size_t q = 6; q < 12; ++q) {
         QuadBar<W>(x, kr + 4 * q, km + 4 * q);
     }
 }
 
 template <std::size_t W>
-inline void DecryptLanes(TLanes<W>& x, const std::uint32_t* kr, const std::uint32_t* km)
+[[gnu::always_inline]] inline void DecryptLanes(TLanes<W>& x, const std::uint32_t* kr, const std::uint32_t* km)
 {
-    for (std::size_t q = 12; q-- > 6;) {
+#pragma GCC unroll 16
+    for (std::size_t q = 11; q >= 6; --q) {
         Quad<W>(x, kr + 4 * q, km + 4 * q);
     }
-    for (std::size_t q = 6; q-- > 0;) {
-        QuadBar<W>(x, kr + 4 * q, km + 4 * q);
+#pragma GCC unroll 16
+    for (std::size_t n = 0; n < 6; ++n) {
+        QuadBar<W>(x, kr + 4 * (5 - n), km + 4 * (5 - n));
     }
 }
 
 template <std::size_t W>
-inline void LoadLanes(TLanes<W>& x, const std::uint8_t* in)
+[[gnu::always_inline]] inline void LoadLanes(TLanes<W>& x, const std::uint8_t* in)
 {
+#pragma GCC unroll 16
     for (std::size_t l = 0; l < W; ++l) {
+#pragma GCC unroll 16
         for (std::size_t w = 0; w < 4; ++w) {
             x[l][w] = LoadBE32(in + 16 * l + 4 * w);
         }
@@ -286,9 +300,11 @@ inline void LoadLanes(TLanes<W>& x, const std::uint8_t* in)
 }
 
 template <std::size_t W>
-inline void StoreLanes(const TLanes<W>& x, std::uint8_t* out)
+[[gnu::always_inline]] inline void StoreLanes(const TLanes<W>& x, std::uint8_t* out)
 {
+#pragma GCC unroll 16
     for (std::size_t l = 0; l < W; ++l) {
+#pragma GCC unroll 16
         for (std::size_t w = 0; w < 4; ++w) {
             StoreBE32(out + 16 * l + 4 * w, x[l][w]);
         }
@@ -383,6 +399,7 @@ void TVX_cast256::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, 
     TLanes<1> x;
     LoadLanes<1>(x, m_chainBlock.data());
     for (std::size_t b = 0; b < blocks; ++b, in += 16, out += 16) {
+#pragma GCC unroll 16
         for (std::size_t w = 0; w < 4; ++w) {
             x[0][w] ^= LoadBE32(in + 4 * w);
         }

@@ -15,28 +15,52 @@ inline int Rot(std::uint32_t r)
     return static_cast<int>(r & 31);
 }
 
-// W lanes of independent blocks as the words A, B, C, D; W = 1 is the plain block function. One
-// round on the words (a, b, c, d) with its two keys; the caller renames the words between rounds
-// instead of moving them.
+// W lanes of independent blocks as the words A, B, C, D; W = 1 is the plain block function. The
+// words are renamed between rounds instead of moved: round r works on the positions (r - 1) mod 4
+// and on, so four rounds written out bring the names back where they started.
 template <std::size_t W>
 using TLanes = std::uint32_t[W][4];
 
-template <std::size_t W>
-inline void EncryptLanes(TLanes<W>& x, const std::uint32_t* s)
+template <std::size_t A, std::size_t B, std::size_t C, std::size_t D, std::size_t W>
+[[gnu::always_inline]] inline void EncryptRound(TLanes<W>& x, const std::uint32_t* s)
 {
+#pragma GCC unroll 16
+    for (std::size_t l = 0; l < W; ++l) {
+        const std::uint32_t t = std::rotl(x[l][B] * (2 * x[l][B] + 1), 5);
+        const std::uint32_t u = std::rotl(x[l][D] * (2 * x[l][D] + 1), 5);
+        x[l][A] = std::rotl(x[l][A] ^ t, Rot(u)) + s[0];
+        x[l][C] = std::rotl(x[l][C] ^ u, Rot(t)) + s[1];
+    }
+}
+
+template <std::size_t A, std::size_t B, std::size_t C, std::size_t D, std::size_t W>
+[[gnu::always_inline]] inline void DecryptRound(TLanes<W>& x, const std::uint32_t* s)
+{
+#pragma GCC unroll 16
+    for (std::size_t l = 0; l < W; ++l) {
+        const std::uint32_t t = std::rotl(x[l][B] * (2 * x[l][B] + 1), 5);
+        const std::uint32_t u = std::rotl(x[l][D] * (2 * x[l][D] + 1), 5);
+        x[l][C] = std::rotr(x[l][C] - s[1], Rot(t)) ^ u;
+        x[l][A] = std::rotr(x[l][A] - s[0], Rot(u)) ^ t;
+    }
+}
+
+template <std::size_t W>
+[[gnu::always_inline]] inline void EncryptLanes(TLanes<W>& x, const std::uint32_t* s)
+{
+#pragma GCC unroll 16
     for (std::size_t l = 0; l < W; ++l) {
         x[l][1] += s[0];
         x[l][3] += s[1];
     }
-    for (std::size_t r = 1; r <= kRounds; ++r) {
-        const std::size_t a = (r - 1) % 4, b = r % 4, c = (r + 1) % 4, d = (r + 2) % 4;
-        for (std::size_t l = 0; l < W; ++l) {
-            const std::uint32_t t = std::rotl(x[l][b] * (2 * x[l][b] + 1), 5);
-            const std::uint32_t u = std::rotl(x[l][d] * (2 * x[l][d] + 1), 5);
-            x[l][a] = std::rotl(x[l][a] ^ t, Rot(u)) + s[2 * r];
-            x[l][c] = std::rotl(x[l][c] ^ u, Rot(t)) + s[2 * r + 1];
-        }
+#pragma GCC unroll 16
+    for (std::size_t r = 1; r <= kRounds; r += 4) {
+        EncryptRound<0, 1, 2, 3, W>(x, s + 2 * r);
+        EncryptRound<1, 2, 3, 0, W>(x, s + 2 * r + 2);
+        EncryptRound<2, 3, 0, 1, W>(x, s + 2 * r + 4);
+        EncryptRound<3, 0, 1, 2, W>(x, s + 2 * r + 6);
     }
+#pragma GCC unroll 16
     for (std::size_t l = 0; l < W; ++l) {
         x[l][0] += s[42];
         x[l][2] += s[43];
@@ -44,21 +68,21 @@ inline void EncryptLanes(TLanes<W>& x, const std::uint32_t* s)
 }
 
 template <std::size_t W>
-inline void DecryptLanes(TLanes<W>& x, const std::uint32_t* s)
+[[gnu::always_inline]] inline void DecryptLanes(TLanes<W>& x, const std::uint32_t* s)
 {
+#pragma GCC unroll 16
     for (std::size_t l = 0; l < W; ++l) {
         x[l][2] -= s[43];
         x[l][0] -= s[42];
     }
-    for (std::size_t r = kRounds; r >= 1; --r) {
-        const std::size_t a = (r - 1) % 4, b = r % 4, c = (r + 1) % 4, d = (r + 2) % 4;
-        for (std::size_t l = 0; l < W; ++l) {
-            const std::uint32_t t = std::rotl(x[l][b] * (2 * x[l][b] + 1), 5);
-            const std::uint32_t u = std::rotl(x[l][d] * (2 * x[l][d] + 1), 5);
-            x[l][c] = std::rotr(x[l][c] - s[2 * r + 1], Rot(t)) ^ u;
-            x[l][a] = std::rotr(x[l][a] - s[2 * r], Rot(u)) ^ t;
-        }
+#pragma GCC unroll 16
+    for (std::size_t r = kRounds; r >= 4; r -= 4) {
+        DecryptRound<3, 0, 1, 2, W>(x, s + 2 * r);
+        DecryptRound<2, 3, 0, 1, W>(x, s + 2 * r - 2);
+        DecryptRound<1, 2, 3, 0, W>(x, s + 2 * r - 4);
+        DecryptRound<0, 1, 2, 3, W>(x, s + 2 * r - 6);
     }
+#pragma GCC unroll 16
     for (std::size_t l = 0; l < W; ++l) {
         x[l][3] -= s[1];
         x[l][1] -= s[0];
@@ -66,9 +90,11 @@ inline void DecryptLanes(TLanes<W>& x, const std::uint32_t* s)
 }
 
 template <std::size_t W>
-inline void LoadLanes(TLanes<W>& x, const std::uint8_t* in)
+[[gnu::always_inline]] inline void LoadLanes(TLanes<W>& x, const std::uint8_t* in)
 {
+#pragma GCC unroll 16
     for (std::size_t l = 0; l < W; ++l) {
+#pragma GCC unroll 16
         for (std::size_t w = 0; w < 4; ++w) {
             x[l][w] = LoadLE32(in + 16 * l + 4 * w);
         }
@@ -76,9 +102,11 @@ inline void LoadLanes(TLanes<W>& x, const std::uint8_t* in)
 }
 
 template <std::size_t W>
-inline void StoreLanes(const TLanes<W>& x, std::uint8_t* out)
+[[gnu::always_inline]] inline void StoreLanes(const TLanes<W>& x, std::uint8_t* out)
 {
+#pragma GCC unroll 16
     for (std::size_t l = 0; l < W; ++l) {
+#pragma GCC unroll 16
         for (std::size_t w = 0; w < 4; ++w) {
             StoreLE32(out + 16 * l + 4 * w, x[l][w]);
         }
@@ -155,6 +183,7 @@ void TVX_rc6::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std:
     TLanes<1> x;
     LoadLanes<1>(x, m_chainBlock.data());
     for (std::size_t b = 0; b < blocks; ++b, in += 16, out += 16) {
+#pragma GCC unroll 16
         for (std::size_t w = 0; w < 4; ++w) {
             x[0][w] ^= LoadLE32(in + 4 * w);
         }
