@@ -3,6 +3,7 @@
 #include "bench/BenchCommon.h"
 #include "crypto/VXblowfish.h"
 #include "crypto/VXcast256.h"
+#include "crypto/VXmars.h"
 #include "crypto/VXmd5.h"
 #include "crypto/VXmemstream.h"
 #include "crypto/VXrc6.h"
@@ -78,6 +79,7 @@ void BM_Md5(benchmark::State& state)
 const bool kRegistered = [] {
     Register<TVX_blowfish>("Blowfish");
     Register<TVX_cast256>("Cast256");
+    Register<TVX_mars>("Mars");
     Register<TVX_rc6>("RC6");
     benchmark::RegisterBenchmark("MD5/hash", &BM_Md5)->Unit(benchmark::kMillisecond);
     return true;

@@ -3,6 +3,7 @@
 #include "crypto/VXblockciphers.h"
 #include "crypto/VXblowfish.h"
 #include "crypto/VXcast256.h"
+#include "crypto/VXmars.h"
 #include "crypto/VXmd5.h"
 #include "crypto/VXrc6.h"
 #include "tests/support/VectorFile.h"
@@ -33,6 +34,7 @@ TCipherCase Case(const char* name, const char* vectorFile)
 const TCipherCase kCases[] = {
     Case<TVX_blowfish>("Blowfish", "blowfish.txt"),
     Case<TVX_cast256>("Cast256", "cast256.txt"),
+    Case<TVX_mars>("Mars", nullptr),
     Case<TVX_rc6>("RC6", "rc6.txt"),
 };
 
