@@ -6,6 +6,7 @@
 #include "crypto/VXmars.h"
 #include "crypto/VXmd5.h"
 #include "crypto/VXmemstream.h"
+#include "crypto/VXrc4.h"
 #include "crypto/VXrc6.h"
 
 #include <cstring>
@@ -80,6 +81,7 @@ const bool kRegistered = [] {
     Register<TVX_blowfish>("Blowfish");
     Register<TVX_cast256>("Cast256");
     Register<TVX_mars>("Mars");
+    Register<TVX_rc4>("RC4");
     Register<TVX_rc6>("RC6");
     benchmark::RegisterBenchmark("MD5/hash", &BM_Md5)->Unit(benchmark::kMillisecond);
     return true;

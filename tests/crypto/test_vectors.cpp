@@ -5,6 +5,7 @@
 #include "crypto/VXcast256.h"
 #include "crypto/VXmars.h"
 #include "crypto/VXmd5.h"
+#include "crypto/VXrc4.h"
 #include "crypto/VXrc6.h"
 #include "tests/support/VectorFile.h"
 
@@ -35,6 +36,7 @@ const TCipherCase kCases[] = {
     Case<TVX_blowfish>("Blowfish", "blowfish.txt"),
     Case<TVX_cast256>("Cast256", "cast256.txt"),
     Case<TVX_mars>("Mars", nullptr),
+    Case<TVX_rc4>("RC4", "rc4.txt"),
     Case<TVX_rc6>("RC6", "rc6.txt"),
 };
 
