@@ -3,6 +3,9 @@
 // restart of its indices.
 #include "crypto/VXcast256.h"
 #include "crypto/VXmars.h"
+#include "crypto/VXmd5.h"
+#include "crypto/VXmemstream.h"
+#include "crypto/VXrc4.h"
 #include "crypto/VXrc6.h"
 #include "tests/support/VectorFile.h"
 
@@ -350,5 +353,200 @@ TEST(Mars, OnlyWholeKeyWordsCount)
         }
         EXPECT_FALSE(a.IsReady());
     }
+}
+// ---- RC4 ----
+
+// Textbook RC4, kept apart from the product's: the key schedule, then the generator, with the
+// indices restarted at 0 on the carried permutation where the product starts a new buffer call.
+class TReferenceRc4
+{
+public:
+    explicit TReferenceRc4(const TBytes& key)
+    {
+        for (int n = 0; n < 256; ++n) {
+            m_s[static_cast<std::size_t>(n)] = static_cast<std::uint8_t>(n);
+        }
+        std::size_t j = 0;
+        for (std::size_t n = 0; n < 256; ++n) {
+            j = (j + m_s[n] + key[n % key.size()]) % 256;
+            std::swap(m_s[n], m_s[j]);
+        }
+    }
+
+    void Restart() { m_i = m_j = 0; }
+
+    TBytes Generate(std::size_t count)
+    {
+        TBytes out(count);
+        for (auto& b : out) {
+            m_i = (m_i + 1) % 256;
+            m_j = (m_j + m_s[m_i]) % 256;
+            std::swap(m_s[m_i], m_s[m_j]);
+            b = m_s[(m_s[m_i] + m_s[m_j]) % 256];
+        }
+        return out;
+    }
+
+    const std::array<std::uint8_t, 256>& State() const { return m_s; }
+
+private:
+    std::array<std::uint8_t, 256> m_s{};
+    std::size_t m_i = 0;
+    std::size_t m_j = 0;
+};
+
+TBytes Xor(const TBytes& a, const TBytes& b)
+{
+    TBytes out(a.size());
+    for (std::size_t n = 0; n < a.size(); ++n) {
+        out[n] = a[n] ^ b[n];
+    }
+    return out;
+}
+
+TEST(RC4, ReferenceIsStandardRc4)
+{
+    for (const TVectorRecord& record : LoadVectorFile("rc4.txt")) {
+        SCOPED_TRACE(record.where);
+        const TBytes key = record.Bytes("key");
+        TReferenceRc4 reference(TBytes(key.begin(), key.begin() + record.Number("keybits") / 8));
+        EXPECT_EQ(ToHex(Xor(record.Bytes("plain"), reference.Generate(record.Bytes("plain").size()))),
+                  ToHex(record.Bytes("cipher")));
+    }
+}
+
+// A file goes through the stream operation in 8192-byte pieces; each piece after the first takes
+// the generator restarted at i = j = 0 on the permutation the piece before it left.
+TEST(RC4, EveryPieceRestartsTheIndicesOnTheCarriedPermutation)
+{
+    std::mt19937 rng(4);
+    const std::string password = "piece by piece";
+    TVX_md5 md5;
+    TBytes key(16);
+    md5.Start();
+    md5.FeedText(password);
+    md5.Finish(key);
+    for (std::size_t size : {0u, 1u, 8191u, 8192u, 8193u, 16384u, 3u * 8192u + 77u, 40u * 8192u}) {
+        SCOPED_TRACE(size);
+        const TBytes plain = RandomBytes(rng, size);
+        TReferenceRc4 reference(key);
+        TBytes expected;
+        for (std::size_t done = 0; done < size; done += 8192) {
+            reference.Restart();
+            const TBytes piece(plain.begin() + static_cast<std::ptrdiff_t>(done),
+                               plain.begin() + static_cast<std::ptrdiff_t>(std::min(size, done + 8192)));
+            const TBytes cipherPiece = Xor(piece, reference.Generate(piece.size()));
+            expected.insert(expected.end(), cipherPiece.begin(), cipherPiece.end());
+        }
+
+        TVX_rc4 cipher;
+        cipher.KeyFromPassword<TVX_md5>(password);
+        TVX_memoryreader reader(plain);
+        TVX_memorywriter writer;
+        EXPECT_EQ(cipher.StreamEncrypt(reader, writer, size), size);
+        ASSERT_EQ(writer.Data().size(), size);
+        EXPECT_TRUE(writer.Data() == expected) << "first difference at "
+                                               << std::mismatch(writer.Data().begin(), writer.Data().end(),
+                                                                expected.begin())
+                                                          .first -
+                                                      writer.Data().begin();
+        EXPECT_TRUE(cipher.Perm() == reference.State());
+
+        TVX_rc4 decipher;
+        decipher.KeyFromPassword<TVX_md5>(password);
+        TVX_memoryreader back(writer.Data());
+        TVX_memorywriter restored;
+        decipher.StreamDecrypt(back, restored, size);
+        EXPECT_TRUE(restored.Data() == plain);
+
+        if (size > 8192) {
+            // Not the continuous key stream: byte 8193 already differs from standard RC4 here.
+            TReferenceRc4 continuous(key);
+            const TBytes standard = Xor(plain, continuous.Generate(size));
+            EXPECT_NE(ToHex(TBytes(standard.begin() + 8192, standard.begin() + 8200)),
+                      ToHex(TBytes(expected.begin() + 8192, expected.begin() + 8200)));
+        }
+    }
+}
+
+TEST(RC4, KeyingRewindAndEmptyCalls)
+{
+    std::mt19937 rng(19);
+    const TBytes key = RandomBytes(rng, 256);
+    TVX_rc4 plain;
+    TVX_rc4 withIv;
+    plain.KeySetup(key, 128);
+    withIv.KeySetup(key, 128, RandomBytes(rng, 16));
+    EXPECT_TRUE(plain.Perm() == withIv.Perm());
+    EXPECT_TRUE(plain.Perm() == plain.PermAtKey());
+
+    // Only whole bytes count (44 bits is 5 bytes); 2048 bits use every byte once.
+    for (std::uint32_t bits : {44u, 2048u}) {
+        SCOPED_TRACE(bits);
+        TVX_rc4 cipher;
+        cipher.KeySetup(key, bits);
+        TReferenceRc4 reference(TBytes(key.begin(), key.begin() + bits / 8));
+        EXPECT_TRUE(cipher.Perm() == reference.State());
+    }
+
+    // A zero-length call writes nothing and leaves the permutation alone; Rewind undoes calls.
+    const auto atKey = plain.Perm();
+    TBytes untouched(4, 0xA5);
+    plain.EncryptBuffer(std::span<const std::uint8_t>(), untouched);
+    EXPECT_EQ(untouched, TBytes(4, 0xA5));
+    EXPECT_TRUE(plain.Perm() == atKey);
+    TBytes data = RandomBytes(rng, 1000);
+    const TBytes original = data;
+    plain.EncryptBuffer(data, data);
+    EXPECT_FALSE(plain.Perm() == atKey);
+    plain.Rewind();
+    EXPECT_TRUE(plain.Perm() == atKey);
+    plain.DecryptBuffer(data, data);
+    EXPECT_EQ(data, original);
+}
+
+TEST(RC4, UnkeyedWipedAndNibbleKeys)
+{
+    TVX_rc4 cipher;
+    const std::array<std::uint8_t, 256> allFF = [] {
+        std::array<std::uint8_t, 256> a;
+        a.fill(0xFF);
+        return a;
+    }();
+    TBytes data(8, 0x11);
+    auto expectUnkeyed = [&] {
+        EXPECT_TRUE(cipher.Perm() == allFF);
+        EXPECT_TRUE(cipher.PermAtKey() == allFF);
+        for (int direction = 0; direction < 2; ++direction) {
+            try {
+                if (direction == 0) {
+                    cipher.EncryptBuffer(data, data);
+                } else {
+                    cipher.DecryptBuffer(data, data);
+                }
+                ADD_FAILURE() << "an unkeyed buffer call did not throw";
+            } catch (const EVX_blockcipher&) {
+                ADD_FAILURE() << "RC4 is no block cipher";
+            } catch (const EVX_cipher& e) {
+                EXPECT_STREQ(e.what(), "Cipher not initialized");
+            }
+        }
+        EXPECT_EQ(data, TBytes(8, 0x11));
+    };
+    expectUnkeyed();
+    EXPECT_NO_THROW(cipher.Rewind());
+    cipher.KeySetup(TBytes(16, 7), 128);
+    cipher.Wipe();
+    expectUnkeyed();
+
+    // 4 bits leave no whole key byte to expand.
+    try {
+        cipher.KeySetup(TBytes(1, 7), 4);
+        ADD_FAILURE() << "a 4-bit key was accepted";
+    } catch (const EVX_cipher& e) {
+        EXPECT_STREQ(e.what(), "Invalid key size");
+    }
+    EXPECT_FALSE(cipher.IsReady());
+    expectUnkeyed();
 }
 } // namespace
