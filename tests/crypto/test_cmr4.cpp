@@ -445,11 +445,9 @@ TEST(RC4, EveryPieceRestartsTheIndicesOnTheCarriedPermutation)
         TVX_memorywriter writer;
         EXPECT_EQ(cipher.StreamEncrypt(reader, writer, size), size);
         ASSERT_EQ(writer.Data().size(), size);
-        EXPECT_TRUE(writer.Data() == expected) << "first difference at "
-                                               << std::mismatch(writer.Data().begin(), writer.Data().end(),
-                                                                expected.begin())
-                                                          .first -
-                                                      writer.Data().begin();
+        const auto firstDifference =
+            std::mismatch(writer.Data().begin(), writer.Data().end(), expected.begin()).first - writer.Data().begin();
+        EXPECT_TRUE(writer.Data() == expected) << "first difference at " << firstDifference;
         EXPECT_TRUE(cipher.Perm() == reference.State());
 
         TVX_rc4 decipher;
