@@ -199,7 +199,8 @@ inline int Rot(std::uint32_t kr)
 [[gnu::always_inline]] inline std::uint32_t F1(std::uint32_t d, std::uint32_t kr, std::uint32_t km)
 {
     const std::uint32_t i = std::rotl(km + d, Rot(kr));
-    return ((kS[0][i >> 24] ^ kS[1][(i >> 16) & 255]) - kS[2][(i >> 8) & 255]) + kS[3][i & 255];
+    // ((S1 ^ S2) - S3) + S4, grouped so that the two halves are formed side by side.
+    return (kS[0][i >> 24] ^ kS[1][(i >> 16) & 255]) + (kS[3][i & 255] - kS[2][(i >> 8) & 255]);
 }
 
 [[gnu::always_inline]] inline std::uint32_t F2(std::uint32_t d, std::uint32_t kr, std::uint32_t km)
