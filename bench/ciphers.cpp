@@ -2,8 +2,12 @@
 // libraries' figures (bench/peer_*.cpp) are registered in the same run so they can be compared.
 #include "bench/BenchCommon.h"
 #include "crypto/VXblowfish.h"
+#include "crypto/VXcast256.h"
+#include "crypto/VXmars.h"
 #include "crypto/VXmd5.h"
 #include "crypto/VXmemstream.h"
+#include "crypto/VXrc4.h"
+#include "crypto/VXrc6.h"
 #include "crypto/VXrijndael.h"
 #include "crypto/VXserpent.h"
 #include "crypto/VXtwofish.h"
@@ -81,6 +85,10 @@ const bool kRegistered = [] {
     Register<TVX_rijndael>("Rijndael");
     Register<TVX_twofish>("Twofish");
     Register<TVX_serpent>("Serpent");
+    Register<TVX_cast256>("Cast256");
+    Register<TVX_mars>("Mars");
+    Register<TVX_rc4>("RC4");
+    Register<TVX_rc6>("RC6");
     benchmark::RegisterBenchmark("MD5/hash", &BM_Md5)->Unit(benchmark::kMillisecond);
     return true;
 }();

@@ -2,7 +2,11 @@
 // kCases and its vector file in tests/data/vectors/.
 #include "crypto/VXblockciphers.h"
 #include "crypto/VXblowfish.h"
+#include "crypto/VXcast256.h"
+#include "crypto/VXmars.h"
 #include "crypto/VXmd5.h"
+#include "crypto/VXrc4.h"
+#include "crypto/VXrc6.h"
 #include "crypto/VXrijndael.h"
 #include "crypto/VXserpent.h"
 #include "crypto/VXtwofish.h"
@@ -36,6 +40,10 @@ const TCipherCase kCases[] = {
     Case<TVX_rijndael>("Rijndael", "rijndael.txt"),
     Case<TVX_twofish>("Twofish", "twofish.txt"),
     Case<TVX_serpent>("Serpent", "serpent.txt"),
+    Case<TVX_cast256>("Cast256", "cast256.txt"),
+    Case<TVX_mars>("Mars", nullptr),
+    Case<TVX_rc4>("RC4", "rc4.txt"),
+    Case<TVX_rc6>("RC6", "rc6.txt"),
 };
 
 using TBytes = std::vector<std::uint8_t>;
