@@ -1,6 +1,10 @@
 #include "encryption/Algorithms.h"
 
 #include "crypto/VXblowfish.h"
+#include "crypto/VXcast256.h"
+#include "crypto/VXmars.h"
+#include "crypto/VXrc4.h"
+#include "crypto/VXrc6.h"
 #include "crypto/VXrijndael.h"
 #include "crypto/VXserpent.h"
 #include "crypto/VXtwofish.h"
@@ -32,13 +36,13 @@ constexpr TAlgorithmInfo Missing(int index, std::string_view caption, std::strin
 const TAlgorithmInfo kTable[kAlgorithmCount] = {
     Row<TVX_blowfish>(0, "Blowfish (448)"),
     Row<TVX_twofish>(1, "Twofish (256)"),
-    Missing(2, "Cast (256)", "Cast256"),
+    Row<TVX_cast256>(2, "Cast (256)"),
     Missing(3, "Ice (64)", "Ice"),
-    Missing(4, "Mars (1248)", "Mars"),
+    Row<TVX_mars>(4, "Mars (1248)"),
     Missing(5, "Misty 1 (128)", "Misty1"),
     Missing(6, "RC2 (1024)", "RC2"),
-    Missing(7, "RC4 (2048)", "RC4"),
-    Missing(8, "RC6 (2048)", "RC6"),
+    Row<TVX_rc4>(7, "RC4 (2048)"),
+    Row<TVX_rc6>(8, "RC6 (2048)"),
     Row<TVX_rijndael>(9, "Rijn Dael (AES 256)"),
     Missing(10, "Tea (128)", "Tea"),
     Row<TVX_serpent>(11, "Serpent (256)"),
