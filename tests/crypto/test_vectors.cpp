@@ -2,6 +2,7 @@
 // kCases and its vector file in tests/data/vectors/.
 #include "crypto/VXblockciphers.h"
 #include "crypto/VXblowfish.h"
+#include "crypto/VXdes.h"
 #include "crypto/VXmd5.h"
 #include "tests/support/VectorFile.h"
 
@@ -30,6 +31,7 @@ TCipherCase Case(const char* name, const char* vectorFile)
 
 const TCipherCase kCases[] = {
     Case<TVX_blowfish>("Blowfish", "blowfish.txt"),
+    Case<TVX_3des>("3DES", "3des.txt"),
 };
 
 using TBytes = std::vector<std::uint8_t>;
