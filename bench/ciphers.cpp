@@ -2,6 +2,7 @@
 // libraries' figures (bench/peer_*.cpp) are registered in the same run so they can be compared.
 #include "bench/BenchCommon.h"
 #include "crypto/VXblowfish.h"
+#include "crypto/VXdes.h"
 #include "crypto/VXmd5.h"
 #include "crypto/VXmemstream.h"
 
@@ -75,6 +76,7 @@ void BM_Md5(benchmark::State& state)
 
 const bool kRegistered = [] {
     Register<TVX_blowfish>("Blowfish");
+    Register<TVX_3des>("3DES");
     benchmark::RegisterBenchmark("MD5/hash", &BM_Md5)->Unit(benchmark::kMillisecond);
     return true;
 }();

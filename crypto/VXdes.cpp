@@ -51,18 +51,20 @@ constexpr std::uint8_t kPC2[48] = {14, 17, 11, 24, 1,  5,  3,  28, 15, 6,  21, 1
 constexpr std::uint8_t kShifts[16] = {1, 1, 2, 2, 2, 2, 2, 2, 1, 2, 2, 2, 2, 2, 2, 1};
 
 // The rounds keep both halves rotated left by one bit (the bit-swap initial permutation leaves them
-// so). Then the eight 6-bit S-box inputs of the expansion E sit, four by four, in byte-aligned
-// fields of R itself (S2, S4, S6, S8) and of R rotated right by four (S1, S3, S5, S7), and a round
-// needs no expansion step: each table below is one S-box followed by P, its output pre-rotated too.
-constexpr std::size_t kWide = 4;
+// so). Then the eight 6-bit S-box inputs of the expansion E sit, four by four, in the bytes of R
+// itself (S2, S4, S6, S8) and of R rotated right by four (S1, S3, S5, S7), and a round needs no
+// expansion step: each table below is one S-box followed by P, its output pre-rotated too. The
+// tables are indexed by the whole byte (the two bits above the six are repeated entries), which
+// spares a mask per look-up.
+constexpr std::size_t kWide = 3;
 
-using TSpTables = std::array<std::array<std::uint32_t, 64>, 8>;
+using TSpTables = std::array<std::array<std::uint32_t, 256>, 8>;
 
 constexpr TSpTables MakeSpTables()
 {
     TSpTables sp{};
     for (int box = 0; box < 8; ++box) {
-        for (int v = 0; v < 64; ++v) {
+        for (int v = 0; v < 256; ++v) {
             const int row = ((v >> 4) & 2) | (v & 1);
             const int column = (v >> 1) & 15;
             const std::uint32_t s = std::uint32_t{kSBox[box][row * 16 + column]} << (28 - 4 * box);
@@ -80,10 +82,17 @@ constexpr TSpTables kSp = MakeSpTables();
 
 inline std::uint32_t F(std::uint32_t r, const std::uint32_t* k)
 {
-    const std::uint32_t u = r ^ k[1];
-    const std::uint32_t t = std::rotr(r, 4) ^ k[0];
-    return kSp[1][(u >> 24) & 63] ^ kSp[3][(u >> 16) & 63] ^ kSp[5][(u >> 8) & 63] ^ kSp[7][u & 63] ^
-           kSp[0][(t >> 24) & 63] ^ kSp[2][(t >> 16) & 63] ^ kSp[4][(t >> 8) & 63] ^ kSp[6][t & 63];
+    // Bytes taken from the bottom and the word shifted down by 16 in between: x86 reaches bits 8-15
+    // directly, so this costs fewer instructions than four independent shifts.
+    std::uint32_t u = r ^ k[1];
+    std::uint32_t t = std::rotr(r, 4) ^ k[0];
+    std::uint32_t f = kSp[7][u & 255] ^ kSp[5][(u >> 8) & 255];
+    std::uint32_t g = kSp[6][t & 255] ^ kSp[4][(t >> 8) & 255];
+    u >>= 16;
+    t >>= 16;
+    f ^= kSp[3][u & 255] ^ kSp[1][u >> 8];
+    g ^= kSp[2][t & 255] ^ kSp[0][t >> 8];
+    return f ^ g;
 }
 
 // The initial permutation as five exchanges of bit groups between the halves; the result is rotated
@@ -137,11 +146,13 @@ template <bool Forward>
 inline void Rounds(std::uint32_t& l, std::uint32_t& r, const std::uint32_t* ks)
 {
     if constexpr (Forward) {
+#pragma GCC unroll 8
         for (int i = 0; i < 32; i += 4) {
             l ^= F(r, ks + i);
             r ^= F(l, ks + i + 2);
         }
     } else {
+#pragma GCC unroll 8
         for (int i = 30; i > 0; i -= 4) {
             l ^= F(r, ks + i);
             r ^= F(l, ks + i - 2);
@@ -150,33 +161,46 @@ inline void Rounds(std::uint32_t& l, std::uint32_t& r, const std::uint32_t* ks)
     std::swap(l, r);
 }
 
-// Several independent blocks side by side through the same rounds, so that their table look-ups
-// overlap instead of waiting on one another.
-template <std::size_t W, bool Forward>
-inline void RoundsWide(std::uint32_t (&l)[W], std::uint32_t (&r)[W], const std::uint32_t* ks)
+// The compiler packs the blocks of RoundsWide into vector lanes and then spends more on moving
+// table indices between vector and general registers than it saves; holding each half in a general
+// register keeps the look-ups scalar.
+inline void KeepScalar(std::uint32_t& x)
 {
-    if constexpr (Forward) {
-        for (int i = 0; i < 32; i += 4) {
-            for (std::size_t b = 0; b < W; ++b) {
-                l[b] ^= F(r[b], ks + i);
-            }
-            for (std::size_t b = 0; b < W; ++b) {
-                r[b] ^= F(l[b], ks + i + 2);
-            }
-        }
-    } else {
-        for (int i = 30; i > 0; i -= 4) {
-            for (std::size_t b = 0; b < W; ++b) {
-                l[b] ^= F(r[b], ks + i);
-            }
-            for (std::size_t b = 0; b < W; ++b) {
-                r[b] ^= F(l[b], ks + i - 2);
-            }
-        }
+#if defined(__GNUC__)
+    asm("" : "+r"(x));
+#else
+    (void)x;
+#endif
+}
+
+// Several independent blocks side by side through the same rounds, so that their table look-ups
+// overlap instead of waiting on one another. Named scalars, not arrays: the halves must stay in
+// registers.
+template <bool Forward>
+inline void RoundsWide(std::uint32_t& l0, std::uint32_t& r0, std::uint32_t& l1, std::uint32_t& r1,
+                       std::uint32_t& l2, std::uint32_t& r2, const std::uint32_t* ks)
+{
+    const int step = Forward ? 4 : -4;
+    const std::uint32_t* k = Forward ? ks : ks + 30;
+    const std::ptrdiff_t second = Forward ? 2 : -2;
+#pragma GCC unroll 1
+    for (int i = 0; i < 8; ++i, k += step) {
+        l0 ^= F(r0, k);
+        l1 ^= F(r1, k);
+        l2 ^= F(r2, k);
+        KeepScalar(l0);
+        KeepScalar(l1);
+        KeepScalar(l2);
+        r0 ^= F(l0, k + second);
+        r1 ^= F(l1, k + second);
+        r2 ^= F(l2, k + second);
+        KeepScalar(r0);
+        KeepScalar(r1);
+        KeepScalar(r2);
     }
-    for (std::size_t b = 0; b < W; ++b) {
-        std::swap(l[b], r[b]);
-    }
+    std::swap(l0, r0);
+    std::swap(l1, r1);
+    std::swap(l2, r2);
 }
 
 template <bool Encrypt>
@@ -193,31 +217,29 @@ inline void Triple(std::uint32_t& l, std::uint32_t& r, const std::array<TVX_cust
     }
 }
 
-template <std::size_t W, bool Encrypt>
+template <bool Encrypt>
 void TripleBlocks(const std::array<TVX_customdes::TSchedule, 3>& s, const std::uint8_t* in, std::uint8_t* out,
                   std::size_t& blocks)
 {
-    for (; blocks >= W; blocks -= W, in += 8 * W, out += 8 * W) {
-        std::uint32_t l[W], r[W];
-        for (std::size_t b = 0; b < W; ++b) {
-            l[b] = LoadBE32(in + 8 * b);
-            r[b] = LoadBE32(in + 8 * b + 4);
-            InitialPermutation(l[b], r[b]);
-        }
-        if constexpr (Encrypt) {
-            RoundsWide<W, true>(l, r, s[0].data());
-            RoundsWide<W, false>(l, r, s[1].data());
-            RoundsWide<W, true>(l, r, s[2].data());
-        } else {
-            RoundsWide<W, false>(l, r, s[2].data());
-            RoundsWide<W, true>(l, r, s[1].data());
-            RoundsWide<W, false>(l, r, s[0].data());
-        }
-        for (std::size_t b = 0; b < W; ++b) {
-            FinalPermutation(l[b], r[b]);
-            StoreBE32(out + 8 * b, l[b]);
-            StoreBE32(out + 8 * b + 4, r[b]);
-        }
+    for (; blocks >= kWide; blocks -= kWide, in += 8 * kWide, out += 8 * kWide) {
+        std::uint32_t l0 = LoadBE32(in), r0 = LoadBE32(in + 4);
+        std::uint32_t l1 = LoadBE32(in + 8), r1 = LoadBE32(in + 12);
+        std::uint32_t l2 = LoadBE32(in + 16), r2 = LoadBE32(in + 20);
+        InitialPermutation(l0, r0);
+        InitialPermutation(l1, r1);
+        InitialPermutation(l2, r2);
+        RoundsWide<Encrypt>(l0, r0, l1, r1, l2, r2, s[Encrypt ? 0 : 2].data());
+        RoundsWide<!Encrypt>(l0, r0, l1, r1, l2, r2, s[1].data());
+        RoundsWide<Encrypt>(l0, r0, l1, r1, l2, r2, s[Encrypt ? 2 : 0].data());
+        FinalPermutation(l0, r0);
+        FinalPermutation(l1, r1);
+        FinalPermutation(l2, r2);
+        StoreBE32(out, l0);
+        StoreBE32(out + 4, r0);
+        StoreBE32(out + 8, l1);
+        StoreBE32(out + 12, r1);
+        StoreBE32(out + 16, l2);
+        StoreBE32(out + 20, r2);
     }
 }
 } // namespace
@@ -329,7 +351,7 @@ void TVX_3des::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out)
 void TVX_3des::DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
 {
     const std::size_t done = blocks - blocks % kWide;
-    TripleBlocks<kWide, true>(m_schedules, in, out, blocks);
+    TripleBlocks<true>(m_schedules, in, out, blocks);
     for (std::size_t b = done; blocks > 0; --blocks, ++b) {
         DoEncryptBlock(in + 8 * b, out + 8 * b);
     }
@@ -338,7 +360,7 @@ void TVX_3des::DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::s
 void TVX_3des::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
 {
     const std::size_t done = blocks - blocks % kWide;
-    TripleBlocks<kWide, false>(m_schedules, in, out, blocks);
+    TripleBlocks<false>(m_schedules, in, out, blocks);
     for (std::size_t b = done; blocks > 0; --blocks, ++b) {
         DoDecryptBlock(in + 8 * b, out + 8 * b);
     }
