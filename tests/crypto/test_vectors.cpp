@@ -4,6 +4,8 @@
 #include "crypto/VXblowfish.h"
 #include "crypto/VXdes.h"
 #include "crypto/VXmd5.h"
+#include "crypto/VXrc2.h"
+#include "crypto/VXtea.h"
 #include "tests/support/VectorFile.h"
 
 #include <gtest/gtest.h>
@@ -32,6 +34,8 @@ TCipherCase Case(const char* name, const char* vectorFile)
 const TCipherCase kCases[] = {
     Case<TVX_blowfish>("Blowfish", "blowfish.txt"),
     Case<TVX_3des>("3DES", "3des.txt"),
+    Case<TVX_rc2>("RC2", "rc2.txt"),
+    Case<TVX_tea>("Tea", nullptr),
 };
 
 using TBytes = std::vector<std::uint8_t>;
