@@ -3,6 +3,7 @@
 #include "crypto/VXsecmem.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace
 {
@@ -26,19 +27,42 @@ constexpr std::uint8_t kPiTable[256] = {
     0xc5, 0xf3, 0xdb, 0x47, 0xe5, 0xa5, 0x9c, 0x77, 0x0a, 0xa6, 0x20, 0x68, 0xfe, 0x7f, 0xc1, 0xad,
 };
 
-// The four 16-bit words of a block, held in 32-bit registers with their upper halves kept clear.
-struct TWords
+inline std::uint32_t LoadLE16(const std::uint8_t* p)
 {
-    std::uint32_t r0, r1, r2, r3;
-};
-
-inline TWords Load(const std::uint8_t* p)
-{
-    return {std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8), std::uint32_t{p[2]} | (std::uint32_t{p[3]} << 8),
-            std::uint32_t{p[4]} | (std::uint32_t{p[5]} << 8), std::uint32_t{p[6]} | (std::uint32_t{p[7]} << 8)};
+    return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8);
 }
 
-inline void Store(std::uint8_t* p, const TWords& w)
+// (x & y) + (~x & z) of RFC 2268: the two terms share no bit, so the sum is a bitwise select, which
+// is one step shorter on the dependency chain.
+inline std::uint32_t Select(std::uint32_t x, std::uint32_t y, std::uint32_t z)
+{
+    return z ^ (x & (y ^ z));
+}
+
+inline std::uint32_t MixWord(std::uint32_t r, std::uint16_t k, std::uint32_t s, int rotation)
+{
+    return std::rotl(static_cast<std::uint16_t>(r + k + s), rotation);
+}
+
+inline std::uint32_t UnMixWord(std::uint32_t r, std::uint16_t k, std::uint32_t s, int rotation)
+{
+    return static_cast<std::uint16_t>(std::rotr(static_cast<std::uint16_t>(r), rotation) - k - s);
+}
+
+// Encryption runs one block at a time (CBC chains it), so its words can live in 16-bit registers:
+// the rotations and additions then need no zero extension between steps.
+struct TWords16
+{
+    std::uint16_t r0, r1, r2, r3;
+};
+
+inline TWords16 Load16(const std::uint8_t* p)
+{
+    return {static_cast<std::uint16_t>(LoadLE16(p)), static_cast<std::uint16_t>(LoadLE16(p + 2)),
+            static_cast<std::uint16_t>(LoadLE16(p + 4)), static_cast<std::uint16_t>(LoadLE16(p + 6))};
+}
+
+inline void Store16(std::uint8_t* p, const TWords16& w)
 {
     p[0] = static_cast<std::uint8_t>(w.r0);
     p[1] = static_cast<std::uint8_t>(w.r0 >> 8);
@@ -50,50 +74,50 @@ inline void Store(std::uint8_t* p, const TWords& w)
     p[7] = static_cast<std::uint8_t>(w.r3 >> 8);
 }
 
-inline std::uint32_t Rotl16(std::uint32_t x, int s)
+inline std::uint16_t Select16(std::uint16_t x, std::uint16_t y, std::uint16_t z)
 {
-    return ((x << s) | (x >> (16 - s))) & 0xffffu;
+    return static_cast<std::uint16_t>(z ^ (x & (y ^ z)));
 }
 
-inline std::uint32_t Rotr16(std::uint32_t x, int s)
+inline std::uint16_t MixWord16(std::uint16_t r, std::uint16_t k, std::uint16_t s, int rotation)
 {
-    return ((x >> s) | (x << (16 - s))) & 0xffffu;
+    return std::rotl(static_cast<std::uint16_t>(r + k + s), rotation);
 }
 
-inline void Mix(TWords& w, const std::uint16_t* k)
+inline void Mix(TWords16& w, const std::uint16_t* k)
 {
-    w.r0 = Rotl16((w.r0 + k[0] + (w.r3 & w.r2) + (~w.r3 & w.r1)) & 0xffffu, 1);
-    w.r1 = Rotl16((w.r1 + k[1] + (w.r0 & w.r3) + (~w.r0 & w.r2)) & 0xffffu, 2);
-    w.r2 = Rotl16((w.r2 + k[2] + (w.r1 & w.r0) + (~w.r1 & w.r3)) & 0xffffu, 3);
-    w.r3 = Rotl16((w.r3 + k[3] + (w.r2 & w.r1) + (~w.r2 & w.r0)) & 0xffffu, 5);
+    w.r0 = MixWord16(w.r0, k[0], Select16(w.r3, w.r2, w.r1), 1);
+    w.r1 = MixWord16(w.r1, k[1], Select16(w.r0, w.r3, w.r2), 2);
+    w.r2 = MixWord16(w.r2, k[2], Select16(w.r1, w.r0, w.r3), 3);
+    w.r3 = MixWord16(w.r3, k[3], Select16(w.r2, w.r1, w.r0), 5);
 }
 
-inline void Mash(TWords& w, const std::uint16_t* k)
+inline void Mash(TWords16& w, const std::uint16_t* k)
 {
-    w.r0 = (w.r0 + k[w.r3 & 63]) & 0xffffu;
-    w.r1 = (w.r1 + k[w.r0 & 63]) & 0xffffu;
-    w.r2 = (w.r2 + k[w.r1 & 63]) & 0xffffu;
-    w.r3 = (w.r3 + k[w.r2 & 63]) & 0xffffu;
+    w.r0 = static_cast<std::uint16_t>(w.r0 + k[w.r3 & 63]);
+    w.r1 = static_cast<std::uint16_t>(w.r1 + k[w.r0 & 63]);
+    w.r2 = static_cast<std::uint16_t>(w.r2 + k[w.r1 & 63]);
+    w.r3 = static_cast<std::uint16_t>(w.r3 + k[w.r2 & 63]);
 }
 
-inline void UnMix(TWords& w, const std::uint16_t* k)
+inline void UnMix(std::uint32_t& r0, std::uint32_t& r1, std::uint32_t& r2, std::uint32_t& r3, const std::uint16_t* k)
 {
-    w.r3 = (Rotr16(w.r3, 5) - k[3] - (w.r2 & w.r1) - (~w.r2 & w.r0)) & 0xffffu;
-    w.r2 = (Rotr16(w.r2, 3) - k[2] - (w.r1 & w.r0) - (~w.r1 & w.r3)) & 0xffffu;
-    w.r1 = (Rotr16(w.r1, 2) - k[1] - (w.r0 & w.r3) - (~w.r0 & w.r2)) & 0xffffu;
-    w.r0 = (Rotr16(w.r0, 1) - k[0] - (w.r3 & w.r2) - (~w.r3 & w.r1)) & 0xffffu;
+    r3 = UnMixWord(r3, k[3], Select(r2, r1, r0), 5);
+    r2 = UnMixWord(r2, k[2], Select(r1, r0, r3), 3);
+    r1 = UnMixWord(r1, k[1], Select(r0, r3, r2), 2);
+    r0 = UnMixWord(r0, k[0], Select(r3, r2, r1), 1);
 }
 
-inline void UnMash(TWords& w, const std::uint16_t* k)
+inline void UnMash(std::uint32_t& r0, std::uint32_t& r1, std::uint32_t& r2, std::uint32_t& r3, const std::uint16_t* k)
 {
-    w.r3 = (w.r3 - k[w.r2 & 63]) & 0xffffu;
-    w.r2 = (w.r2 - k[w.r1 & 63]) & 0xffffu;
-    w.r1 = (w.r1 - k[w.r0 & 63]) & 0xffffu;
-    w.r0 = (w.r0 - k[w.r3 & 63]) & 0xffffu;
+    r3 = static_cast<std::uint16_t>(r3 - k[r2 & 63]);
+    r2 = static_cast<std::uint16_t>(r2 - k[r1 & 63]);
+    r1 = static_cast<std::uint16_t>(r1 - k[r0 & 63]);
+    r0 = static_cast<std::uint16_t>(r0 - k[r3 & 63]);
 }
 
 // Five mixing rounds, a mashing round, six mixing rounds, a mashing round, five mixing rounds.
-inline void Encrypt(TWords& w, const std::uint16_t* k)
+inline void Encrypt(TWords16& w, const std::uint16_t* k)
 {
     for (int i = 0; i < 20; i += 4) {
         Mix(w, k + i);
@@ -108,30 +132,71 @@ inline void Encrypt(TWords& w, const std::uint16_t* k)
     }
 }
 
-// Decryption side by side over N blocks: the blocks are independent, so their rounds interleave.
-template <std::size_t N>
-inline void Decrypt(TWords (&w)[N], const std::uint16_t* k)
+// Blocks side by side, round by round, so that their serial chains overlap; N is 1 to 3. The words
+// are plain 32-bit variables with clear upper halves: the compiler turns arrays or structs of them
+// into packed registers here, to no gain.
+template <int N>
+inline void Decrypt(std::uint32_t* w, const std::uint16_t* k)
 {
+    std::uint32_t a0 = w[0], a1 = w[1], a2 = w[2], a3 = w[3];
+    std::uint32_t b0 = 0, b1 = 0, b2 = 0, b3 = 0;
+    std::uint32_t c0 = 0, c1 = 0, c2 = 0, c3 = 0;
+    if constexpr (N >= 2) {
+        b0 = w[4];
+        b1 = w[5];
+        b2 = w[6];
+        b3 = w[7];
+    }
+    if constexpr (N >= 3) {
+        c0 = w[8];
+        c1 = w[9];
+        c2 = w[10];
+        c3 = w[11];
+    }
+    auto unMix = [&](int i) {
+        UnMix(a0, a1, a2, a3, k + i);
+        if constexpr (N >= 2) {
+            UnMix(b0, b1, b2, b3, k + i);
+        }
+        if constexpr (N >= 3) {
+            UnMix(c0, c1, c2, c3, k + i);
+        }
+    };
+    auto unMash = [&] {
+        UnMash(a0, a1, a2, a3, k);
+        if constexpr (N >= 2) {
+            UnMash(b0, b1, b2, b3, k);
+        }
+        if constexpr (N >= 3) {
+            UnMash(c0, c1, c2, c3, k);
+        }
+    };
     for (int i = 60; i >= 44; i -= 4) {
-        for (auto& x : w) {
-            UnMix(x, k + i);
-        }
+        unMix(i);
     }
-    for (auto& x : w) {
-        UnMash(x, k);
-    }
+    unMash();
     for (int i = 40; i >= 20; i -= 4) {
-        for (auto& x : w) {
-            UnMix(x, k + i);
-        }
+        unMix(i);
     }
-    for (auto& x : w) {
-        UnMash(x, k);
-    }
+    unMash();
     for (int i = 16; i >= 0; i -= 4) {
-        for (auto& x : w) {
-            UnMix(x, k + i);
-        }
+        unMix(i);
+    }
+    w[0] = a0;
+    w[1] = a1;
+    w[2] = a2;
+    w[3] = a3;
+    if constexpr (N >= 2) {
+        w[4] = b0;
+        w[5] = b1;
+        w[6] = b2;
+        w[7] = b3;
+    }
+    if constexpr (N >= 3) {
+        w[8] = c0;
+        w[9] = c1;
+        w[10] = c2;
+        w[11] = c3;
     }
 }
 } // namespace
@@ -174,25 +239,35 @@ void TVX_rc2::ExpandKey(std::span<const std::uint8_t> key, std::uint32_t sizeBit
 
 void TVX_rc2::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out)
 {
-    TWords w = Load(in);
+    TWords16 w = Load16(in);
     Encrypt(w, m_k.data());
-    Store(out, w);
+    Store16(out, w);
 }
 
 void TVX_rc2::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out)
 {
-    TWords w[1] = {Load(in)};
-    Decrypt(w, m_k.data());
-    Store(out, w[0]);
+    std::uint32_t w[4];
+    for (std::size_t i = 0; i < 4; ++i) {
+        w[i] = LoadLE16(in + 2 * i);
+    }
+    Decrypt<1>(w, m_k.data());
+    for (std::size_t i = 0; i < 4; ++i) {
+        out[2 * i] = static_cast<std::uint8_t>(w[i]);
+        out[2 * i + 1] = static_cast<std::uint8_t>(w[i] >> 8);
+    }
 }
 
 void TVX_rc2::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
 {
-    for (; blocks >= 4; blocks -= 4, in += 32, out += 32) {
-        TWords w[4] = {Load(in), Load(in + 8), Load(in + 16), Load(in + 24)};
-        Decrypt(w, m_k.data());
-        for (std::size_t b = 0; b < 4; ++b) {
-            Store(out + 8 * b, w[b]);
+    for (; blocks >= 3; blocks -= 3, in += 24, out += 24) {
+        std::uint32_t w[12];
+        for (std::size_t i = 0; i < 12; ++i) {
+            w[i] = LoadLE16(in + 2 * i);
+        }
+        Decrypt<3>(w, m_k.data());
+        for (std::size_t i = 0; i < 12; ++i) {
+            out[2 * i] = static_cast<std::uint8_t>(w[i]);
+            out[2 * i + 1] = static_cast<std::uint8_t>(w[i] >> 8);
         }
     }
     for (; blocks > 0; --blocks, in += 8, out += 8) {
@@ -202,17 +277,17 @@ void TVX_rc2::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::si
 
 void TVX_rc2::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
 {
-    TWords w = Load(m_chainBlock.data());
+    TWords16 w = Load16(m_chainBlock.data());
     for (std::size_t b = 0; b < blocks; ++b, in += 8, out += 8) {
-        const TWords p = Load(in);
+        const TWords16 p = Load16(in);
         w.r0 ^= p.r0;
         w.r1 ^= p.r1;
         w.r2 ^= p.r2;
         w.r3 ^= p.r3;
         Encrypt(w, m_k.data());
-        Store(out, w);
+        Store16(out, w);
     }
-    Store(m_chainBlock.data(), w);
+    Store16(m_chainBlock.data(), w);
 }
 
 bool TVX_rc2::CheckVectors()
