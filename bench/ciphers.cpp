@@ -4,6 +4,7 @@
 #include "crypto/VXblowfish.h"
 #include "crypto/VXdes.h"
 #include "crypto/VXmd5.h"
+#include "crypto/VXmisty1.h"
 #include "crypto/VXrc2.h"
 #include "crypto/VXtea.h"
 #include "crypto/VXmemstream.h"
@@ -79,6 +80,7 @@ void BM_Md5(benchmark::State& state)
 const bool kRegistered = [] {
     Register<TVX_blowfish>("Blowfish");
     Register<TVX_3des>("3DES");
+    Register<TVX_misty1>("Misty1");
     Register<TVX_rc2>("RC2");
     Register<TVX_tea>("Tea");
     benchmark::RegisterBenchmark("MD5/hash", &BM_Md5)->Unit(benchmark::kMillisecond);

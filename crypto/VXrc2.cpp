@@ -39,11 +39,6 @@ inline std::uint32_t Select(std::uint32_t x, std::uint32_t y, std::uint32_t z)
     return z ^ (x & (y ^ z));
 }
 
-inline std::uint32_t MixWord(std::uint32_t r, std::uint16_t k, std::uint32_t s, int rotation)
-{
-    return std::rotl(static_cast<std::uint16_t>(r + k + s), rotation);
-}
-
 inline std::uint32_t UnMixWord(std::uint32_t r, std::uint16_t k, std::uint32_t s, int rotation)
 {
     return static_cast<std::uint16_t>(std::rotr(static_cast<std::uint16_t>(r), rotation) - k - s);
