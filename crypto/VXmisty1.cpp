@@ -53,16 +53,26 @@ constexpr std::uint16_t kS9[512] = {
     120, 0, 172, 272, 350, 292, 2, 444, 162, 234, 112, 508, 278, 348, 76, 450,
 };
 
-inline std::uint32_t FI(std::uint32_t x, std::uint32_t k7, std::uint32_t k9)
+constexpr std::array<std::uint8_t, 128> MakeS7x()
 {
-    std::uint32_t d9 = x >> 7;
-    std::uint32_t d7 = x & 0x7f;
-    d9 = kS9[d9] ^ d7;
-    d7 = kS7[d7] ^ (d9 & 0x7f);
-    d7 ^= k7;
-    d9 ^= k9;
-    d9 = kS9[d9] ^ d7;
-    return (d7 << 9) | d9;
+    std::array<std::uint8_t, 128> t{};
+    for (std::size_t i = 0; i < 128; ++i) {
+        t[i] = static_cast<std::uint8_t>(kS7[i] ^ i);
+    }
+    return t;
+}
+
+// S7 with its input folded in, as FI uses it.
+constexpr std::array<std::uint8_t, 128> kS7x = MakeS7x();
+
+// FI rearranged for a shorter dependency chain: the 7-bit half's S7 look-up does not wait for the
+// first S9 look-up, and the 9-bit output needs one XOR after the second.
+[[gnu::always_inline]] inline std::uint32_t FI(std::uint32_t x, std::uint32_t k7, std::uint32_t k9)
+{
+    const std::uint32_t a = kS9[x >> 7];
+    const std::uint32_t low = x & 0x7f;
+    const std::uint32_t d7 = kS7x[low] ^ (a & 0x7f) ^ k7;
+    return kS9[a ^ low ^ k9] ^ (d7 << 9) ^ d7;
 }
 } // namespace
 
@@ -101,84 +111,87 @@ void TVX_misty1::ExpandKey(std::span<const std::uint8_t> key, std::uint32_t size
     SecureFill(buffer, 0);
 }
 
-inline std::uint32_t TVX_misty1::FO(std::uint32_t x, int k) const
+// The 32-bit halves of the block are kept as two 16-bit words each (h: high, l: low), so that FO
+// and FL never join and split them.
+[[gnu::always_inline]] inline void TVX_misty1::FO(std::uint32_t h, std::uint32_t l, std::uint32_t& outH,
+                                                  std::uint32_t& outL, int k) const
 {
-    std::uint32_t t0 = x >> 16;
-    std::uint32_t t1 = x & 0xffff;
     const auto i = [k](int offset) { return static_cast<std::size_t>((k + offset) % 8); };
-    t0 ^= m_k[i(0)];
-    t0 = FI(t0, m_kp7[i(5)], m_kp9[i(5)]);
-    t0 ^= t1;
-    t1 ^= m_k[i(2)];
-    t1 = FI(t1, m_kp7[i(1)], m_kp9[i(1)]);
-    t1 ^= t0;
-    t0 ^= m_k[i(7)];
-    t0 = FI(t0, m_kp7[i(3)], m_kp9[i(3)]);
-    t0 ^= t1;
-    t1 ^= m_k[i(4)];
-    return (t1 << 16) | t0;
+    std::uint32_t t0 = FI(h ^ m_k[i(0)], m_kp7[i(5)], m_kp9[i(5)]) ^ l;
+    std::uint32_t t1 = FI(l ^ m_k[i(2)], m_kp7[i(1)], m_kp9[i(1)]) ^ t0;
+    t0 = FI(t0 ^ m_k[i(7)], m_kp7[i(3)], m_kp9[i(3)]) ^ t1;
+    outH = t1 ^ m_k[i(4)];
+    outL = t0;
 }
 
-inline std::uint32_t TVX_misty1::FL(std::uint32_t x, int k) const
+[[gnu::always_inline]] inline void TVX_misty1::FL(std::uint32_t& h, std::uint32_t& l, int k) const
 {
-    std::uint32_t d0 = x >> 16;
-    std::uint32_t d1 = x & 0xffff;
-    const auto h = static_cast<std::size_t>(k / 2);
+    const auto half = static_cast<std::size_t>(k / 2);
     if (k % 2 == 0) {
-        d1 ^= d0 & m_k[h];
-        d0 ^= d1 | m_kp[(h + 6) % 8];
+        l ^= h & m_k[half];
+        h ^= l | m_kp[(half + 6) % 8];
     } else {
-        d1 ^= d0 & m_kp[(h + 2) % 8];
-        d0 ^= d1 | m_k[(h + 4) % 8];
+        l ^= h & m_kp[(half + 2) % 8];
+        h ^= l | m_k[(half + 4) % 8];
     }
-    return (d0 << 16) | d1;
 }
 
-inline std::uint32_t TVX_misty1::FLInv(std::uint32_t x, int k) const
+[[gnu::always_inline]] inline void TVX_misty1::FLInv(std::uint32_t& h, std::uint32_t& l, int k) const
 {
-    std::uint32_t d0 = x >> 16;
-    std::uint32_t d1 = x & 0xffff;
-    const auto h = static_cast<std::size_t>(k / 2);
+    const auto half = static_cast<std::size_t>(k / 2);
     if (k % 2 == 0) {
-        d0 ^= d1 | m_kp[(h + 6) % 8];
-        d1 ^= d0 & m_k[h];
+        h ^= l | m_kp[(half + 6) % 8];
+        l ^= h & m_k[half];
     } else {
-        d0 ^= d1 | m_k[(h + 4) % 8];
-        d1 ^= d0 & m_kp[(h + 2) % 8];
+        h ^= l | m_k[(half + 4) % 8];
+        l ^= h & m_kp[(half + 2) % 8];
     }
-    return (d0 << 16) | d1;
 }
 
 void TVX_misty1::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out)
 {
-    std::uint32_t d0 = LoadBE32(in);
-    std::uint32_t d1 = LoadBE32(in + 4);
+    const std::uint32_t d0 = LoadBE32(in);
+    const std::uint32_t d1 = LoadBE32(in + 4);
+    std::uint32_t h0 = d0 >> 16, l0 = d0 & 0xffff, h1 = d1 >> 16, l1 = d1 & 0xffff;
+    std::uint32_t fh, fl;
+#pragma GCC unroll 4
     for (int round = 0; round < 8; round += 2) {
-        d0 = FL(d0, round);
-        d1 = FL(d1, round + 1);
-        d1 ^= FO(d0, round);
-        d0 ^= FO(d1, round + 1);
+        FL(h0, l0, round);
+        FL(h1, l1, round + 1);
+        FO(h0, l0, fh, fl, round);
+        h1 ^= fh;
+        l1 ^= fl;
+        FO(h1, l1, fh, fl, round + 1);
+        h0 ^= fh;
+        l0 ^= fl;
     }
-    d0 = FL(d0, 8);
-    d1 = FL(d1, 9);
-    StoreBE32(out, d1);
-    StoreBE32(out + 4, d0);
+    FL(h0, l0, 8);
+    FL(h1, l1, 9);
+    StoreBE32(out, (h1 << 16) | l1);
+    StoreBE32(out + 4, (h0 << 16) | l0);
 }
 
 void TVX_misty1::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out)
 {
-    std::uint32_t d1 = LoadBE32(in);
-    std::uint32_t d0 = LoadBE32(in + 4);
-    d0 = FLInv(d0, 8);
-    d1 = FLInv(d1, 9);
+    const std::uint32_t d1 = LoadBE32(in);
+    const std::uint32_t d0 = LoadBE32(in + 4);
+    std::uint32_t h0 = d0 >> 16, l0 = d0 & 0xffff, h1 = d1 >> 16, l1 = d1 & 0xffff;
+    std::uint32_t fh, fl;
+    FLInv(h0, l0, 8);
+    FLInv(h1, l1, 9);
+#pragma GCC unroll 4
     for (int round = 6; round >= 0; round -= 2) {
-        d0 ^= FO(d1, round + 1);
-        d1 ^= FO(d0, round);
-        d0 = FLInv(d0, round);
-        d1 = FLInv(d1, round + 1);
+        FO(h1, l1, fh, fl, round + 1);
+        h0 ^= fh;
+        l0 ^= fl;
+        FO(h0, l0, fh, fl, round);
+        h1 ^= fh;
+        l1 ^= fl;
+        FLInv(h0, l0, round);
+        FLInv(h1, l1, round + 1);
     }
-    StoreBE32(out, d0);
-    StoreBE32(out + 4, d1);
+    StoreBE32(out, (h0 << 16) | l0);
+    StoreBE32(out + 4, (h1 << 16) | l1);
 }
 
 // Two blocks through the rounds side by side: the chain of S-box look-ups inside one block is
@@ -186,28 +199,38 @@ void TVX_misty1::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out)
 void TVX_misty1::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
 {
     for (; blocks >= 2; blocks -= 2, in += 16, out += 16) {
-        std::uint32_t a1 = LoadBE32(in);
-        std::uint32_t a0 = LoadBE32(in + 4);
-        std::uint32_t b1 = LoadBE32(in + 8);
-        std::uint32_t b0 = LoadBE32(in + 12);
-        a0 = FLInv(a0, 8);
-        a1 = FLInv(a1, 9);
-        b0 = FLInv(b0, 8);
-        b1 = FLInv(b1, 9);
+        const std::uint32_t a1 = LoadBE32(in), a0 = LoadBE32(in + 4);
+        const std::uint32_t b1 = LoadBE32(in + 8), b0 = LoadBE32(in + 12);
+        std::uint32_t ah0 = a0 >> 16, al0 = a0 & 0xffff, ah1 = a1 >> 16, al1 = a1 & 0xffff;
+        std::uint32_t bh0 = b0 >> 16, bl0 = b0 & 0xffff, bh1 = b1 >> 16, bl1 = b1 & 0xffff;
+        std::uint32_t afh, afl, bfh, bfl;
+        FLInv(ah0, al0, 8);
+        FLInv(ah1, al1, 9);
+        FLInv(bh0, bl0, 8);
+        FLInv(bh1, bl1, 9);
+#pragma GCC unroll 4
         for (int round = 6; round >= 0; round -= 2) {
-            a0 ^= FO(a1, round + 1);
-            b0 ^= FO(b1, round + 1);
-            a1 ^= FO(a0, round);
-            b1 ^= FO(b0, round);
-            a0 = FLInv(a0, round);
-            b0 = FLInv(b0, round);
-            a1 = FLInv(a1, round + 1);
-            b1 = FLInv(b1, round + 1);
+            FO(ah1, al1, afh, afl, round + 1);
+            FO(bh1, bl1, bfh, bfl, round + 1);
+            ah0 ^= afh;
+            al0 ^= afl;
+            bh0 ^= bfh;
+            bl0 ^= bfl;
+            FO(ah0, al0, afh, afl, round);
+            FO(bh0, bl0, bfh, bfl, round);
+            ah1 ^= afh;
+            al1 ^= afl;
+            bh1 ^= bfh;
+            bl1 ^= bfl;
+            FLInv(ah0, al0, round);
+            FLInv(ah1, al1, round + 1);
+            FLInv(bh0, bl0, round);
+            FLInv(bh1, bl1, round + 1);
         }
-        StoreBE32(out, a0);
-        StoreBE32(out + 4, a1);
-        StoreBE32(out + 8, b0);
-        StoreBE32(out + 12, b1);
+        StoreBE32(out, (ah0 << 16) | al0);
+        StoreBE32(out + 4, (ah1 << 16) | al1);
+        StoreBE32(out + 8, (bh0 << 16) | bl0);
+        StoreBE32(out + 12, (bh1 << 16) | bl1);
     }
     if (blocks > 0) {
         DoDecryptBlock(in, out);

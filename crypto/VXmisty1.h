@@ -29,9 +29,9 @@ protected:
     void DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) override;
 
 private:
-    std::uint32_t FO(std::uint32_t x, int k) const;
-    std::uint32_t FL(std::uint32_t x, int k) const;
-    std::uint32_t FLInv(std::uint32_t x, int k) const;
+    void FO(std::uint32_t h, std::uint32_t l, std::uint32_t& outH, std::uint32_t& outL, int k) const;
+    void FL(std::uint32_t& h, std::uint32_t& l, int k) const;
+    void FLInv(std::uint32_t& h, std::uint32_t& l, int k) const;
 
     // K1..K8, K'1..K'8, and the 9-bit (low) and 7-bit (high) parts of each K' as FI takes them.
     std::array<std::uint32_t, 8> m_k{};
