@@ -3,6 +3,7 @@
 #include "bench/BenchCommon.h"
 #include "crypto/VXblowfish.h"
 #include "crypto/VXdes.h"
+#include "crypto/VXice.h"
 #include "crypto/VXmd5.h"
 #include "crypto/VXmisty1.h"
 #include "crypto/VXrc2.h"
@@ -80,6 +81,7 @@ void BM_Md5(benchmark::State& state)
 const bool kRegistered = [] {
     Register<TVX_blowfish>("Blowfish");
     Register<TVX_3des>("3DES");
+    Register<TVX_ice>("Ice");
     Register<TVX_misty1>("Misty1");
     Register<TVX_rc2>("RC2");
     Register<TVX_tea>("Tea");

@@ -3,6 +3,7 @@
 #include "crypto/VXblockciphers.h"
 #include "crypto/VXblowfish.h"
 #include "crypto/VXdes.h"
+#include "crypto/VXice.h"
 #include "crypto/VXmd5.h"
 #include "crypto/VXmisty1.h"
 #include "crypto/VXrc2.h"
@@ -35,6 +36,7 @@ TCipherCase Case(const char* name, const char* vectorFile)
 const TCipherCase kCases[] = {
     Case<TVX_blowfish>("Blowfish", "blowfish.txt"),
     Case<TVX_3des>("3DES", "3des.txt"),
+    Case<TVX_ice>("Ice", "ice.txt"),
     Case<TVX_misty1>("Misty1", "misty1.txt"),
     Case<TVX_rc2>("RC2", "rc2.txt"),
     Case<TVX_tea>("Tea", nullptr),
