@@ -368,18 +368,26 @@ void TVX_3des::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::s
 
 void TVX_3des::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
 {
-    // The chain stays in permuted form between blocks: only the plain text needs the permutation.
+    // The permutations are bit moves, so they commute with XOR: IP(P ^ C) = IP(P) ^ IP(C), and
+    // IP(C) is the rounds' output before FP. The chain therefore stays in permuted form and only the
+    // plain text's IP and the cipher text's FP remain, both off the serial path.
     std::uint32_t l = LoadBE32(m_chainBlock.data());
     std::uint32_t r = LoadBE32(m_chainBlock.data() + 4);
+    InitialPermutation(l, r);
     for (std::size_t b = 0; b < blocks; ++b, in += 8, out += 8) {
-        l ^= LoadBE32(in);
-        r ^= LoadBE32(in + 4);
-        InitialPermutation(l, r);
+        std::uint32_t pl = LoadBE32(in);
+        std::uint32_t pr = LoadBE32(in + 4);
+        InitialPermutation(pl, pr);
+        l ^= pl;
+        r ^= pr;
         Triple<true>(l, r, m_schedules);
-        FinalPermutation(l, r);
-        StoreBE32(out, l);
-        StoreBE32(out + 4, r);
+        std::uint32_t cl = l;
+        std::uint32_t cr = r;
+        FinalPermutation(cl, cr);
+        StoreBE32(out, cl);
+        StoreBE32(out + 4, cr);
     }
+    FinalPermutation(l, r);
     StoreBE32(m_chainBlock.data(), l);
     StoreBE32(m_chainBlock.data() + 4, r);
 }
