@@ -56,7 +56,7 @@ constexpr std::uint8_t kShifts[16] = {1, 1, 2, 2, 2, 2, 2, 2, 1, 2, 2, 2, 2, 2, 
 // expansion step: each table below is one S-box followed by P, its output pre-rotated too. The
 // tables are indexed by the whole byte (the two bits above the six are repeated entries), which
 // spares a mask per look-up.
-constexpr std::size_t kWide = 3;
+constexpr std::size_t kWide = 4;
 
 using TSpTables = std::array<std::array<std::uint32_t, 256>, 8>;
 
@@ -178,29 +178,35 @@ inline void KeepScalar(std::uint32_t& x)
 // registers.
 template <bool Forward>
 inline void RoundsWide(std::uint32_t& l0, std::uint32_t& r0, std::uint32_t& l1, std::uint32_t& r1,
-                       std::uint32_t& l2, std::uint32_t& r2, const std::uint32_t* ks)
+                       std::uint32_t& l2, std::uint32_t& r2, std::uint32_t& l3, std::uint32_t& r3,
+                       const std::uint32_t* ks)
 {
     const int step = Forward ? 4 : -4;
     const std::uint32_t* k = Forward ? ks : ks + 30;
     const std::ptrdiff_t second = Forward ? 2 : -2;
-#pragma GCC unroll 1
+#pragma GCC unroll 2
     for (int i = 0; i < 8; ++i, k += step) {
         l0 ^= F(r0, k);
         l1 ^= F(r1, k);
         l2 ^= F(r2, k);
+        l3 ^= F(r3, k);
         KeepScalar(l0);
         KeepScalar(l1);
         KeepScalar(l2);
+        KeepScalar(l3);
         r0 ^= F(l0, k + second);
         r1 ^= F(l1, k + second);
         r2 ^= F(l2, k + second);
+        r3 ^= F(l3, k + second);
         KeepScalar(r0);
         KeepScalar(r1);
         KeepScalar(r2);
+        KeepScalar(r3);
     }
     std::swap(l0, r0);
     std::swap(l1, r1);
     std::swap(l2, r2);
+    std::swap(l3, r3);
 }
 
 template <bool Encrypt>
@@ -225,21 +231,26 @@ void TripleBlocks(const std::array<TVX_customdes::TSchedule, 3>& s, const std::u
         std::uint32_t l0 = LoadBE32(in), r0 = LoadBE32(in + 4);
         std::uint32_t l1 = LoadBE32(in + 8), r1 = LoadBE32(in + 12);
         std::uint32_t l2 = LoadBE32(in + 16), r2 = LoadBE32(in + 20);
+        std::uint32_t l3 = LoadBE32(in + 24), r3 = LoadBE32(in + 28);
         InitialPermutation(l0, r0);
         InitialPermutation(l1, r1);
         InitialPermutation(l2, r2);
-        RoundsWide<Encrypt>(l0, r0, l1, r1, l2, r2, s[Encrypt ? 0 : 2].data());
-        RoundsWide<!Encrypt>(l0, r0, l1, r1, l2, r2, s[1].data());
-        RoundsWide<Encrypt>(l0, r0, l1, r1, l2, r2, s[Encrypt ? 2 : 0].data());
+        InitialPermutation(l3, r3);
+        RoundsWide<Encrypt>(l0, r0, l1, r1, l2, r2, l3, r3, s[Encrypt ? 0 : 2].data());
+        RoundsWide<!Encrypt>(l0, r0, l1, r1, l2, r2, l3, r3, s[1].data());
+        RoundsWide<Encrypt>(l0, r0, l1, r1, l2, r2, l3, r3, s[Encrypt ? 2 : 0].data());
         FinalPermutation(l0, r0);
         FinalPermutation(l1, r1);
         FinalPermutation(l2, r2);
+        FinalPermutation(l3, r3);
         StoreBE32(out, l0);
         StoreBE32(out + 4, r0);
         StoreBE32(out + 8, l1);
         StoreBE32(out + 12, r1);
         StoreBE32(out + 16, l2);
         StoreBE32(out + 20, r2);
+        StoreBE32(out + 24, l3);
+        StoreBE32(out + 28, r3);
     }
 }
 } // namespace
