@@ -277,9 +277,9 @@ void TVX_customdes::DesSchedule(const std::uint8_t* key, TSchedule& schedule)
             chunk[i / 6] |= bit << (5 - i % 6);
         }
         // Fields in the order F reads them: S1, S3, S5, S7 from word 0 and S2, S4, S6, S8 from word 1.
-        schedule[2 * static_cast<std::size_t>(round)] = (chunk[0] << 24) | (chunk[2] << 16) | (chunk[4] << 8) | chunk[6];
-        schedule[2 * static_cast<std::size_t>(round) + 1] =
-            (chunk[1] << 24) | (chunk[3] << 16) | (chunk[5] << 8) | chunk[7];
+        const auto at = 2 * static_cast<std::size_t>(round);
+        schedule[at] = (chunk[0] << 24) | (chunk[2] << 16) | (chunk[4] << 8) | chunk[6];
+        schedule[at + 1] = (chunk[1] << 24) | (chunk[3] << 16) | (chunk[5] << 8) | chunk[7];
         SecureFill(std::as_writable_bytes(std::span(chunk)), 0);
     }
     SecureFill(halves, 0);

@@ -175,7 +175,8 @@ TEST(TripleDes, ShortKeysArePaddedWithZeroBytes)
     // Past 128 bits K3 comes from the zero-padded buffer, not from K1.
     EXPECT_EQ(Encrypt<TVX_3des>(Concat({k1, k2, k3}), 160, plain),
               Encrypt<TVX_3des>(Concat({k1, k2, TBytes(k3.begin(), k3.begin() + 4), TBytes(4, 0)}), 192, plain));
-    EXPECT_EQ(Encrypt<TVX_3des>(Concat({k1, k2, k3}), 132, plain), Encrypt<TVX_3des>(Concat({k1, k2, zero}), 192, plain));
+    EXPECT_EQ(Encrypt<TVX_3des>(Concat({k1, k2, k3}), 132, plain),
+              Encrypt<TVX_3des>(Concat({k1, k2, zero}), 192, plain));
     // Three independent keys.
     EXPECT_NE(Encrypt<TVX_3des>(Concat({k1, k2, k3}), 192, plain), Encrypt<TVX_3des>(Concat({k1, k2, k1}), 192, plain));
 }
