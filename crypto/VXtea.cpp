@@ -9,7 +9,7 @@ namespace
 constexpr std::uint32_t kDelta = 0x9e3779b9u;
 constexpr std::uint32_t kFinalSum = 0xc6ef3720u; // 32 * kDelta, modulo 2^32
 
-// The system's own round: (z << 4) + (z ^ k0) + ((z >> 5) ^ sum) + k1, where published TEA has
+// This cipher's own round: (z << 4) + (z ^ k0) + ((z >> 5) ^ sum) + k1, where published TEA has
 // ((z << 4) + k0) ^ (z + sum) ^ ((z >> 5) + k1).
 inline std::uint32_t Half(std::uint32_t z, std::uint32_t sum, std::uint32_t ka, std::uint32_t kb)
 {
