@@ -3,13 +3,18 @@
 #include "bench/BenchCommon.h"
 #include "crypto/VXblowfish.h"
 #include "crypto/VXcast256.h"
+#include "crypto/VXdes.h"
+#include "crypto/VXice.h"
 #include "crypto/VXmars.h"
 #include "crypto/VXmd5.h"
 #include "crypto/VXmemstream.h"
+#include "crypto/VXmisty1.h"
+#include "crypto/VXrc2.h"
 #include "crypto/VXrc4.h"
 #include "crypto/VXrc6.h"
 #include "crypto/VXrijndael.h"
 #include "crypto/VXserpent.h"
+#include "crypto/VXtea.h"
 #include "crypto/VXtwofish.h"
 
 #include <cstring>
@@ -89,6 +94,11 @@ const bool kRegistered = [] {
     Register<TVX_mars>("Mars");
     Register<TVX_rc4>("RC4");
     Register<TVX_rc6>("RC6");
+    Register<TVX_3des>("3DES");
+    Register<TVX_ice>("Ice");
+    Register<TVX_misty1>("Misty1");
+    Register<TVX_rc2>("RC2");
+    Register<TVX_tea>("Tea");
     benchmark::RegisterBenchmark("MD5/hash", &BM_Md5)->Unit(benchmark::kMillisecond);
     return true;
 }();

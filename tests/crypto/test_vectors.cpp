@@ -3,12 +3,17 @@
 #include "crypto/VXblockciphers.h"
 #include "crypto/VXblowfish.h"
 #include "crypto/VXcast256.h"
+#include "crypto/VXdes.h"
+#include "crypto/VXice.h"
 #include "crypto/VXmars.h"
 #include "crypto/VXmd5.h"
+#include "crypto/VXmisty1.h"
+#include "crypto/VXrc2.h"
 #include "crypto/VXrc4.h"
 #include "crypto/VXrc6.h"
 #include "crypto/VXrijndael.h"
 #include "crypto/VXserpent.h"
+#include "crypto/VXtea.h"
 #include "crypto/VXtwofish.h"
 #include "tests/support/VectorFile.h"
 
@@ -44,6 +49,11 @@ const TCipherCase kCases[] = {
     Case<TVX_mars>("Mars", nullptr),
     Case<TVX_rc4>("RC4", "rc4.txt"),
     Case<TVX_rc6>("RC6", "rc6.txt"),
+    Case<TVX_3des>("3DES", "3des.txt"),
+    Case<TVX_ice>("Ice", "ice.txt"),
+    Case<TVX_misty1>("Misty1", "misty1.txt"),
+    Case<TVX_rc2>("RC2", "rc2.txt"),
+    Case<TVX_tea>("Tea", nullptr),
 };
 
 using TBytes = std::vector<std::uint8_t>;

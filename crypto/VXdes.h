@@ -1,0 +1,53 @@
+#pragma once
+
+#include "crypto/VXblockciphers.h"
+
+#include <array>
+#include <cstdint>
+
+// The DES machinery: the schedule of one 8-byte key and DES of one block under such a schedule.
+// A schedule holds 16 round keys of two words each, in the shape the combined S-box/P tables of
+// VXdes.cpp expect; it is used backwards for decryption.
+class TVX_customdes : public TVX_blockcipher64
+{
+public:
+    static constexpr std::size_t kScheduleWords = 32;
+    using TSchedule = std::array<std::uint32_t, kScheduleWords>;
+
+protected:
+    TVX_customdes() = default;
+
+    static void DesSchedule(const std::uint8_t* key, TSchedule& schedule);
+    static void DesEncrypt(const TSchedule& schedule, const std::uint8_t* in, std::uint8_t* out);
+    static void DesDecrypt(const TSchedule& schedule, const std::uint8_t* in, std::uint8_t* out);
+};
+
+class TVX_3des final : public TVX_customdes
+{
+public:
+    static constexpr std::int32_t kId = 24;
+    static constexpr std::string_view kAlgorithm = "3DES";
+    static constexpr std::int32_t kMaxKeySize = 192;
+
+    TVX_3des();
+    ~TVX_3des() override;
+
+    std::int32_t ClassId() const override { return kId; }
+    std::string_view ClassAlgorithm() const override { return kAlgorithm; }
+    std::int32_t ClassMaxKeySize() const override { return kMaxKeySize; }
+    static bool CheckVectors();
+
+    void Wipe() override;
+
+protected:
+    void ExpandKey(std::span<const std::uint8_t> key, std::uint32_t sizeBits) override;
+    void DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) override;
+    void DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) override;
+    void DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) override;
+    void DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) override;
+    void DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) override;
+
+private:
+    // K1, K2, K3.
+    std::array<TSchedule, 3> m_schedules{};
+};

@@ -1,0 +1,316 @@
+#include "crypto/VXrc2.h"
+
+#include "crypto/VXsecmem.h"
+
+#include <algorithm>
+#include <bit>
+
+namespace
+{
+// RFC 2268, section 2: the permutation of 0..255 derived from the digits of pi.
+constexpr std::uint8_t kPiTable[256] = {
+    0xd9, 0x78, 0xf9, 0xc4, 0x19, 0xdd, 0xb5, 0xed, 0x28, 0xe9, 0xfd, 0x79, 0x4a, 0xa0, 0xd8, 0x9d,
+    0xc6, 0x7e, 0x37, 0x83, 0x2b, 0x76, 0x53, 0x8e, 0x62, 0x4c, 0x64, 0x88, 0x44, 0x8b, 0xfb, 0xa2,
+    0x17, 0x9a, 0x59, 0xf5, 0x87, 0xb3, 0x4f, 0x13, 0x61, 0x45, 0x6d, 0x8d, 0x09, 0x81, 0x7d, 0x32,
+    0xbd, 0x8f, 0x40, 0xeb, 0x86, 0xb7, 0x7b, 0x0b, 0xf0, 0x95, 0x21, 0x22, 0x5c, 0x6b, 0x4e, 0x82,
+    0x54, 0xd6, 0x65, 0x93, 0xce, 0x60, 0xb2, 0x1c, 0x73, 0x56, 0xc0, 0x14, 0xa7, 0x8c, 0xf1, 0xdc,
+    0x12, 0x75, 0xca, 0x1f, 0x3b, 0xbe, 0xe4, 0xd1, 0x42, 0x3d, 0xd4, 0x30, 0xa3, 0x3c, 0xb6, 0x26,
+    0x6f, 0xbf, 0x0e, 0xda, 0x46, 0x69, 0x07, 0x57, 0x27, 0xf2, 0x1d, 0x9b, 0xbc, 0x94, 0x43, 0x03,
+    0xf8, 0x11, 0xc7, 0xf6, 0x90, 0xef, 0x3e, 0xe7, 0x06, 0xc3, 0xd5, 0x2f, 0xc8, 0x66, 0x1e, 0xd7,
+    0x08, 0xe8, 0xea, 0xde, 0x80, 0x52, 0xee, 0xf7, 0x84, 0xaa, 0x72, 0xac, 0x35, 0x4d, 0x6a, 0x2a,
+    0x96, 0x1a, 0xd2, 0x71, 0x5a, 0x15, 0x49, 0x74, 0x4b, 0x9f, 0xd0, 0x5e, 0x04, 0x18, 0xa4, 0xec,
+    0xc2, 0xe0, 0x41, 0x6e, 0x0f, 0x51, 0xcb, 0xcc, 0x24, 0x91, 0xaf, 0x50, 0xa1, 0xf4, 0x70, 0x39,
+    0x99, 0x7c, 0x3a, 0x85, 0x23, 0xb8, 0xb4, 0x7a, 0xfc, 0x02, 0x36, 0x5b, 0x25, 0x55, 0x97, 0x31,
+    0x2d, 0x5d, 0xfa, 0x98, 0xe3, 0x8a, 0x92, 0xae, 0x05, 0xdf, 0x29, 0x10, 0x67, 0x6c, 0xba, 0xc9,
+    0xd3, 0x00, 0xe6, 0xcf, 0xe1, 0x9e, 0xa8, 0x2c, 0x63, 0x16, 0x01, 0x3f, 0x58, 0xe2, 0x89, 0xa9,
+    0x0d, 0x38, 0x34, 0x1b, 0xab, 0x33, 0xff, 0xb0, 0xbb, 0x48, 0x0c, 0x5f, 0xb9, 0xb1, 0xcd, 0x2e,
+    0xc5, 0xf3, 0xdb, 0x47, 0xe5, 0xa5, 0x9c, 0x77, 0x0a, 0xa6, 0x20, 0x68, 0xfe, 0x7f, 0xc1, 0xad,
+};
+
+inline std::uint32_t LoadLE16(const std::uint8_t* p)
+{
+    return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8);
+}
+
+// (x & y) + (~x & z) of RFC 2268: the two terms share no bit, so the sum is a bitwise select, which
+// is one step shorter on the dependency chain.
+inline std::uint32_t Select(std::uint32_t x, std::uint32_t y, std::uint32_t z)
+{
+    return z ^ (x & (y ^ z));
+}
+
+inline std::uint32_t UnMixWord(std::uint32_t r, std::uint16_t k, std::uint32_t s, int rotation)
+{
+    return static_cast<std::uint16_t>(std::rotr(static_cast<std::uint16_t>(r), rotation) - k - s);
+}
+
+// Encryption runs one block at a time (CBC chains it), so its words can live in 16-bit registers:
+// the rotations and additions then need no zero extension between steps.
+struct TWords16
+{
+    std::uint16_t r0, r1, r2, r3;
+};
+
+inline TWords16 Load16(const std::uint8_t* p)
+{
+    return {static_cast<std::uint16_t>(LoadLE16(p)), static_cast<std::uint16_t>(LoadLE16(p + 2)),
+            static_cast<std::uint16_t>(LoadLE16(p + 4)), static_cast<std::uint16_t>(LoadLE16(p + 6))};
+}
+
+inline void Store16(std::uint8_t* p, const TWords16& w)
+{
+    p[0] = static_cast<std::uint8_t>(w.r0);
+    p[1] = static_cast<std::uint8_t>(w.r0 >> 8);
+    p[2] = static_cast<std::uint8_t>(w.r1);
+    p[3] = static_cast<std::uint8_t>(w.r1 >> 8);
+    p[4] = static_cast<std::uint8_t>(w.r2);
+    p[5] = static_cast<std::uint8_t>(w.r2 >> 8);
+    p[6] = static_cast<std::uint8_t>(w.r3);
+    p[7] = static_cast<std::uint8_t>(w.r3 >> 8);
+}
+
+inline std::uint16_t Select16(std::uint16_t x, std::uint16_t y, std::uint16_t z)
+{
+    return static_cast<std::uint16_t>(z ^ (x & (y ^ z)));
+}
+
+inline std::uint16_t MixWord16(std::uint16_t r, std::uint16_t k, std::uint16_t s, int rotation)
+{
+    return std::rotl(static_cast<std::uint16_t>(r + k + s), rotation);
+}
+
+inline void Mix(TWords16& w, const std::uint16_t* k)
+{
+    w.r0 = MixWord16(w.r0, k[0], Select16(w.r3, w.r2, w.r1), 1);
+    w.r1 = MixWord16(w.r1, k[1], Select16(w.r0, w.r3, w.r2), 2);
+    w.r2 = MixWord16(w.r2, k[2], Select16(w.r1, w.r0, w.r3), 3);
+    w.r3 = MixWord16(w.r3, k[3], Select16(w.r2, w.r1, w.r0), 5);
+}
+
+inline void Mash(TWords16& w, const std::uint16_t* k)
+{
+    w.r0 = static_cast<std::uint16_t>(w.r0 + k[w.r3 & 63]);
+    w.r1 = static_cast<std::uint16_t>(w.r1 + k[w.r0 & 63]);
+    w.r2 = static_cast<std::uint16_t>(w.r2 + k[w.r1 & 63]);
+    w.r3 = static_cast<std::uint16_t>(w.r3 + k[w.r2 & 63]);
+}
+
+inline void UnMix(std::uint32_t& r0, std::uint32_t& r1, std::uint32_t& r2, std::uint32_t& r3, const std::uint16_t* k)
+{
+    r3 = UnMixWord(r3, k[3], Select(r2, r1, r0), 5);
+    r2 = UnMixWord(r2, k[2], Select(r1, r0, r3), 3);
+    r1 = UnMixWord(r1, k[1], Select(r0, r3, r2), 2);
+    r0 = UnMixWord(r0, k[0], Select(r3, r2, r1), 1);
+}
+
+inline void UnMash(std::uint32_t& r0, std::uint32_t& r1, std::uint32_t& r2, std::uint32_t& r3, const std::uint16_t* k)
+{
+    r3 = static_cast<std::uint16_t>(r3 - k[r2 & 63]);
+    r2 = static_cast<std::uint16_t>(r2 - k[r1 & 63]);
+    r1 = static_cast<std::uint16_t>(r1 - k[r0 & 63]);
+    r0 = static_cast<std::uint16_t>(r0 - k[r3 & 63]);
+}
+
+// Five mixing rounds, a mashing round, six mixing rounds, a mashing round, five mixing rounds.
+inline void Encrypt(TWords16& w, const std::uint16_t* k)
+{
+    for (int i = 0; i < 20; i += 4) {
+        Mix(w, k + i);
+    }
+    Mash(w, k);
+    for (int i = 20; i < 44; i += 4) {
+        Mix(w, k + i);
+    }
+    Mash(w, k);
+    for (int i = 44; i < 64; i += 4) {
+        Mix(w, k + i);
+    }
+}
+
+// Blocks side by side, round by round, so that their serial chains overlap; N is 1 to 3. The words
+// are plain 32-bit variables with clear upper halves: the compiler turns arrays or structs of them
+// into packed registers here, to no gain.
+template <int N>
+inline void Decrypt(std::uint32_t* w, const std::uint16_t* k)
+{
+    std::uint32_t a0 = w[0], a1 = w[1], a2 = w[2], a3 = w[3];
+    std::uint32_t b0 = 0, b1 = 0, b2 = 0, b3 = 0;
+    std::uint32_t c0 = 0, c1 = 0, c2 = 0, c3 = 0;
+    if constexpr (N >= 2) {
+        b0 = w[4];
+        b1 = w[5];
+        b2 = w[6];
+        b3 = w[7];
+    }
+    if constexpr (N >= 3) {
+        c0 = w[8];
+        c1 = w[9];
+        c2 = w[10];
+        c3 = w[11];
+    }
+    auto unMix = [&](int i) {
+        UnMix(a0, a1, a2, a3, k + i);
+        if constexpr (N >= 2) {
+            UnMix(b0, b1, b2, b3, k + i);
+        }
+        if constexpr (N >= 3) {
+            UnMix(c0, c1, c2, c3, k + i);
+        }
+    };
+    auto unMash = [&] {
+        UnMash(a0, a1, a2, a3, k);
+        if constexpr (N >= 2) {
+            UnMash(b0, b1, b2, b3, k);
+        }
+        if constexpr (N >= 3) {
+            UnMash(c0, c1, c2, c3, k);
+        }
+    };
+    for (int i = 60; i >= 44; i -= 4) {
+        unMix(i);
+    }
+    unMash();
+    for (int i = 40; i >= 20; i -= 4) {
+        unMix(i);
+    }
+    unMash();
+    for (int i = 16; i >= 0; i -= 4) {
+        unMix(i);
+    }
+    w[0] = a0;
+    w[1] = a1;
+    w[2] = a2;
+    w[3] = a3;
+    if constexpr (N >= 2) {
+        w[4] = b0;
+        w[5] = b1;
+        w[6] = b2;
+        w[7] = b3;
+    }
+    if constexpr (N >= 3) {
+        w[8] = c0;
+        w[9] = c1;
+        w[10] = c2;
+        w[11] = c3;
+    }
+}
+} // namespace
+
+TVX_rc2::TVX_rc2()
+{
+    TVX_rc2::Wipe();
+}
+
+TVX_rc2::~TVX_rc2()
+{
+    TVX_rc2::Wipe();
+}
+
+void TVX_rc2::Wipe()
+{
+    SecureFill(m_k, 0);
+    TVX_blockcipher64::Wipe();
+}
+
+void TVX_rc2::ExpandKey(std::span<const std::uint8_t> key, std::uint32_t sizeBits)
+{
+    const std::size_t n = sizeBits / 8;
+    // A key of 4 bits passes the common size check but leaves no byte to expand from.
+    if (n == 0) {
+        throw EVX_cipher(kInvalidKeySize);
+    }
+    std::array<std::uint8_t, 128> l{};
+    std::copy_n(key.begin(), n, l.begin());
+    for (std::size_t i = n; i < 128; ++i) {
+        l[i] = kPiTable[static_cast<std::uint8_t>(l[i - 1] + l[i - n])];
+    }
+    // With the effective length at 1024 bits the reduction step of the expansion touches L[0] only.
+    l[0] = kPiTable[l[0]];
+    for (std::size_t i = 0; i < 64; ++i) {
+        m_k[i] = static_cast<std::uint16_t>(l[2 * i] | (l[2 * i + 1] << 8));
+    }
+    SecureFill(l, 0);
+}
+
+void TVX_rc2::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out)
+{
+    TWords16 w = Load16(in);
+    Encrypt(w, m_k.data());
+    Store16(out, w);
+}
+
+void TVX_rc2::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out)
+{
+    std::uint32_t w[4];
+    for (std::size_t i = 0; i < 4; ++i) {
+        w[i] = LoadLE16(in + 2 * i);
+    }
+    Decrypt<1>(w, m_k.data());
+    for (std::size_t i = 0; i < 4; ++i) {
+        out[2 * i] = static_cast<std::uint8_t>(w[i]);
+        out[2 * i + 1] = static_cast<std::uint8_t>(w[i] >> 8);
+    }
+}
+
+void TVX_rc2::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+{
+    for (; blocks >= 3; blocks -= 3, in += 24, out += 24) {
+        std::uint32_t w[12];
+        for (std::size_t i = 0; i < 12; ++i) {
+            w[i] = LoadLE16(in + 2 * i);
+        }
+        Decrypt<3>(w, m_k.data());
+        for (std::size_t i = 0; i < 12; ++i) {
+            out[2 * i] = static_cast<std::uint8_t>(w[i]);
+            out[2 * i + 1] = static_cast<std::uint8_t>(w[i] >> 8);
+        }
+    }
+    for (; blocks > 0; --blocks, in += 8, out += 8) {
+        DoDecryptBlock(in, out);
+    }
+}
+
+void TVX_rc2::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+{
+    TWords16 w = Load16(m_chainBlock.data());
+    for (std::size_t b = 0; b < blocks; ++b, in += 8, out += 8) {
+        const TWords16 p = Load16(in);
+        w.r0 ^= p.r0;
+        w.r1 ^= p.r1;
+        w.r2 ^= p.r2;
+        w.r3 ^= p.r3;
+        Encrypt(w, m_k.data());
+        Store16(out, w);
+    }
+    Store16(m_chainBlock.data(), w);
+}
+
+bool TVX_rc2::CheckVectors()
+{
+    struct TVector
+    {
+        std::array<std::uint8_t, 16> key;
+        std::array<std::uint8_t, 8> plain, cipher;
+    };
+    // 128-bit keys under the 1024-bit effective length (RFC 2268's own vectors use other lengths).
+    static constexpr TVector kVectors[] = {
+        {{0x88, 0xbc, 0xa9, 0x0e, 0x90, 0x87, 0x5a, 0x7f, 0x0f, 0x79, 0xc3, 0x84, 0x62, 0x7b, 0xaf, 0xb2},
+         {0, 0, 0, 0, 0, 0, 0, 0},
+         {0xdb, 0x66, 0x01, 0x5b, 0x97, 0x95, 0x4a, 0x43}},
+        {{0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0a, 0x0b, 0x0c, 0x0d, 0x0e, 0x0f},
+         {0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef},
+         {0x19, 0x41, 0xc8, 0x40, 0x8f, 0x6c, 0xef, 0x7a}},
+    };
+    bool ok = true;
+    for (const TVector& v : kVectors) {
+        TVX_rc2 cipher;
+        std::array<std::uint8_t, 8> block{};
+        cipher.KeySetup(v.key, 128);
+        cipher.EncryptBlock(v.plain, block);
+        ok = ok && block == v.cipher;
+        cipher.DecryptBlock(block, block);
+        ok = ok && block == v.plain;
+        cipher.Wipe();
+    }
+    return ok;
+}
