@@ -2,11 +2,16 @@
 
 #include "crypto/VXblowfish.h"
 #include "crypto/VXcast256.h"
+#include "crypto/VXdes.h"
+#include "crypto/VXice.h"
 #include "crypto/VXmars.h"
+#include "crypto/VXmisty1.h"
+#include "crypto/VXrc2.h"
 #include "crypto/VXrc4.h"
 #include "crypto/VXrc6.h"
 #include "crypto/VXrijndael.h"
 #include "crypto/VXserpent.h"
+#include "crypto/VXtea.h"
 #include "crypto/VXtwofish.h"
 
 #include <algorithm>
@@ -28,25 +33,20 @@ constexpr TAlgorithmInfo Row(int index, std::string_view caption)
     return {index, caption, TCipher::kAlgorithm, &Make<TCipher>, &TCipher::CheckVectors};
 }
 
-constexpr TAlgorithmInfo Missing(int index, std::string_view caption, std::string_view algorithm)
-{
-    return {index, caption, algorithm, nullptr, nullptr};
-}
-
 const TAlgorithmInfo kTable[kAlgorithmCount] = {
     Row<TVX_blowfish>(0, "Blowfish (448)"),
     Row<TVX_twofish>(1, "Twofish (256)"),
     Row<TVX_cast256>(2, "Cast (256)"),
-    Missing(3, "Ice (64)", "Ice"),
+    Row<TVX_ice>(3, "Ice (64)"),
     Row<TVX_mars>(4, "Mars (1248)"),
-    Missing(5, "Misty 1 (128)", "Misty1"),
-    Missing(6, "RC2 (1024)", "RC2"),
+    Row<TVX_misty1>(5, "Misty 1 (128)"),
+    Row<TVX_rc2>(6, "RC2 (1024)"),
     Row<TVX_rc4>(7, "RC4 (2048)"),
     Row<TVX_rc6>(8, "RC6 (2048)"),
     Row<TVX_rijndael>(9, "Rijn Dael (AES 256)"),
-    Missing(10, "Tea (128)", "Tea"),
+    Row<TVX_tea>(10, "Tea (128)"),
     Row<TVX_serpent>(11, "Serpent (256)"),
-    Missing(12, "Triple Des (192)", "3DES"),
+    Row<TVX_3des>(12, "Triple Des (192)"),
 };
 
 bool EqualNoCase(std::string_view a, std::string_view b)
