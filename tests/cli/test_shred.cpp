@@ -1,4 +1,6 @@
+#include "tests/support/ChildProcess.h"
 #include "tests/support/RunProcess.h"
+#include "tests/support/MarkedBytes.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -38,15 +40,15 @@ void MakeFolder(const std::string& path)
 TEST(ShredCli, ShredsFilesAndWarnsAboutOtherNames)
 {
     TTempDir dir;
-    WriteWholeFile(dir / "a.txt", MarkedBytes(20000));
-    WriteWholeFile(dir / "b", MarkedBytes(10));
+    WriteAll(dir / "a.txt", MarkedBytes(20000));
+    WriteAll(dir / "b", MarkedBytes(10));
     ASSERT_EQ(::link((dir / "a.txt").c_str(), (dir / "keep").c_str()), 0);
 
     const TProcessResult r = Shred({"--method", "0", "-y", dir / "a.txt", dir / "b"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_FALSE(PathExists(dir / "a.txt"));
-    EXPECT_FALSE(PathExists(dir / "b"));
-    const auto left = ReadWholeFile(dir / "keep");
+    EXPECT_FALSE(Exists(dir / "a.txt"));
+    EXPECT_FALSE(Exists(dir / "b"));
+    const auto left = ReadAll(dir / "keep");
     EXPECT_EQ(left.size(), 20000u);
     EXPECT_TRUE(std::all_of(left.begin(), left.end(), [](std::uint8_t b) { return b == 0xFF; }));
     EXPECT_TRUE(Contains(r.err, "had 1 other name(s)")) << r.err;
@@ -57,7 +59,7 @@ TEST(ShredCli, UsageErrorsAndMissingConfirmationTouchNothing)
 {
     TTempDir dir;
     const std::string file = dir / "f";
-    WriteWholeFile(file, MarkedBytes(100));
+    WriteAll(file, MarkedBytes(100));
     const std::vector<std::vector<std::string>> wrong{
         {},
         {"-y"},
@@ -72,7 +74,7 @@ TEST(ShredCli, UsageErrorsAndMissingConfirmationTouchNothing)
     for (const auto& args : wrong) {
         const TProcessResult r = Shred(args);
         EXPECT_EQ(r.exitCode, 2) << testing::PrintToString(args) << "\n" << r.err;
-        EXPECT_EQ(ReadWholeFile(file), MarkedBytes(100)) << testing::PrintToString(args);
+        EXPECT_EQ(ReadAll(file), MarkedBytes(100)) << testing::PrintToString(args);
     }
     const TProcessResult help = Shred({"--help"});
     EXPECT_EQ(help.exitCode, 0);
@@ -83,22 +85,22 @@ TEST(ShredCli, RecursiveShredsHiddenFilesAndNeverLeavesTheTree)
 {
     TTempDir dir;
     TTempDir outside;
-    WriteWholeFile(outside / "precious", MarkedBytes(3000));
+    WriteAll(outside / "precious", MarkedBytes(3000));
     const std::string root = dir / "root";
     MakeFolder(root);
     MakeFolder(root + "/.hidden-sub");
     MakeFolder(root + "/.hidden-sub/empty");
-    WriteWholeFile(root + "/.dotfile", MarkedBytes(70000));
-    WriteWholeFile(root + "/.hidden-sub/deep.doc", MarkedBytes(5));
-    WriteWholeFile(root + "/.hidden", ".dotfile\n");
+    WriteAll(root + "/.dotfile", MarkedBytes(70000));
+    WriteAll(root + "/.hidden-sub/deep.doc", MarkedBytes(5));
+    WriteText(root + "/.hidden", ".dotfile\n");
     ASSERT_EQ(::chmod((root + "/.dotfile").c_str(), 0400), 0);
     ASSERT_EQ(::symlink(outside.Path().c_str(), (root + "/to-outside").c_str()), 0);
     ASSERT_EQ(::symlink((outside / "precious").c_str(), (root + "/to-file").c_str()), 0);
 
     const TProcessResult r = Shred({"-ry", root + "/"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_FALSE(PathExists(root)) << r.err;
-    EXPECT_EQ(ReadWholeFile(outside / "precious"), MarkedBytes(3000));
+    EXPECT_FALSE(Exists(root)) << r.err;
+    EXPECT_EQ(ReadAll(outside / "precious"), MarkedBytes(3000));
 }
 
 TEST(ShredCli, AFolderWithALockedFileStaysAndTheFailureIsListed)
@@ -106,8 +108,8 @@ TEST(ShredCli, AFolderWithALockedFileStaysAndTheFailureIsListed)
     TTempDir dir;
     const std::string root = dir / "root";
     MakeFolder(root);
-    WriteWholeFile(root + "/free", MarkedBytes(100));
-    WriteWholeFile(root + "/held", MarkedBytes(100));
+    WriteAll(root + "/free", MarkedBytes(100));
+    WriteAll(root + "/held", MarkedBytes(100));
     const int fd = ::open((root + "/held").c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_TRUE(fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0);
 
@@ -116,14 +118,14 @@ TEST(ShredCli, AFolderWithALockedFileStaysAndTheFailureIsListed)
     EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_TRUE(Contains(r.err, kInUse + "\n")) << r.err;
     EXPECT_TRUE(Contains(r.err, root + "/held\": it is locked by another program")) << r.err;
-    EXPECT_FALSE(PathExists(root + "/free"));
-    EXPECT_EQ(ReadWholeFile(root + "/held"), MarkedBytes(100));
+    EXPECT_FALSE(Exists(root + "/free"));
+    EXPECT_EQ(ReadAll(root + "/held"), MarkedBytes(100));
 
     // A folder without -r is a failure too, and is left alone.
     const TProcessResult plain = Shred({"-y", root});
     EXPECT_EQ(plain.exitCode, 1);
     EXPECT_TRUE(Contains(plain.err, "use -r")) << plain.err;
-    EXPECT_TRUE(PathExists(root + "/held"));
+    EXPECT_TRUE(Exists(root + "/held"));
 }
 
 TEST(ShredCli, SpecialFilesInAFolderAreNotOpenedAndKeepTheFolder)
@@ -132,24 +134,25 @@ TEST(ShredCli, SpecialFilesInAFolderAreNotOpenedAndKeepTheFolder)
     const std::string root = dir / "root";
     MakeFolder(root);
     ASSERT_EQ(::mkfifo((root + "/pipe").c_str(), 0600), 0);
-    WriteWholeFile(root + "/file", MarkedBytes(10));
+    WriteAll(root + "/file", MarkedBytes(10));
 
     const TProcessResult r = Shred({"-ry", root});
     EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_TRUE(Contains(r.err, "pipe\" is not a regular file")) << r.err;
-    EXPECT_FALSE(PathExists(root + "/file"));
-    EXPECT_TRUE(PathExists(root + "/pipe"));
+    EXPECT_FALSE(Exists(root + "/file"));
+    EXPECT_TRUE(Exists(root + "/pipe"));
 }
 
 TEST(ShredCli, CtrlCKeepsTheCurrentFileAndLeavesLaterOnesAlone)
 {
     TTempDir dir;
     const std::size_t bigSize = std::size_t{64} << 20;
-    WriteWholeFile(dir / "first", MarkedBytes(1000));
-    WriteWholeFile(dir / "big", MarkedBytes(bigSize));
-    WriteWholeFile(dir / "last", MarkedBytes(1000));
+    WriteAll(dir / "first", MarkedBytes(1000));
+    WriteAll(dir / "big", MarkedBytes(bigSize));
+    WriteAll(dir / "last", MarkedBytes(1000));
 
-    TChildProcess child(kCli, {"shred", "-y", "--method", "4", dir / "first", dir / "big", dir / "last"});
+    TChildProcess child(kCli, {"shred", "-y", "--method", "4", dir / "first", dir / "big", dir / "last"},
+                        dir / "stderr.txt");
     // Interrupt once the big file's first chunk has been overwritten.
     const auto original = MarkedBytes(16);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -167,13 +170,15 @@ TEST(ShredCli, CtrlCKeepsTheCurrentFileAndLeavesLaterOnesAlone)
     }
     ASSERT_TRUE(started) << "the wipe of the big file never began";
     child.Signal(SIGINT);
-    const TProcessResult r = child.Wait();
+    const int status = child.Wait();
+    const auto errBytes = ReadAll(dir / "stderr.txt");
+    const std::string err(errBytes.begin(), errBytes.end());
 
-    EXPECT_EQ(r.exitCode, 3) << r.err;
-    EXPECT_TRUE(Contains(r.err, "Cancelled.")) << r.err;
-    EXPECT_TRUE(Contains(r.err, "big\" was kept, partly overwritten")) << r.err;
-    EXPECT_FALSE(PathExists(dir / "first"));
-    ASSERT_TRUE(PathExists(dir / "big"));
-    EXPECT_EQ(ReadWholeFile(dir / "big").size(), bigSize);
-    EXPECT_EQ(ReadWholeFile(dir / "last"), MarkedBytes(1000));
+    EXPECT_EQ(status, 3) << err;
+    EXPECT_TRUE(Contains(err, "Cancelled.")) << err;
+    EXPECT_TRUE(Contains(err, "big\" was kept, partly overwritten")) << err;
+    EXPECT_FALSE(Exists(dir / "first"));
+    ASSERT_TRUE(Exists(dir / "big"));
+    EXPECT_EQ(ReadAll(dir / "big").size(), bigSize);
+    EXPECT_EQ(ReadAll(dir / "last"), MarkedBytes(1000));
 }

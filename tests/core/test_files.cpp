@@ -1,5 +1,6 @@
 #include "platform/Clock.h"
 #include "platform/Files.h"
+#include "tests/support/MarkedBytes.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -29,7 +30,7 @@ ino_t InodeOf(const std::string& path)
 
 std::string Text(const std::string& path)
 {
-    const auto bytes = ReadWholeFile(path);
+    const auto bytes = ReadAll(path);
     return std::string(bytes.begin(), bytes.end());
 }
 
@@ -57,7 +58,7 @@ TEST(FilesAttributes, ReadOnlyIsTheOwnerWriteBitAndArchiveIsAlwaysReported)
 {
     TTempDir dir;
     const std::string file = dir / "a.txt";
-    WriteWholeFile(file, "x");
+    WriteText(file, "x");
     EXPECT_EQ(ReadFileAttributes(file), kAttrArchive);
 
     WriteFileAttributes(file, kAttrReadOnly | kAttrSystem | kAttrArchive);
@@ -76,9 +77,9 @@ TEST(FilesAttributes, HiddenListIsEditedOnlyWhenItChanges)
 {
     TTempDir dir;
     const std::string list = dir / ".hidden";
-    WriteWholeFile(dir / "a", "");
-    WriteWholeFile(dir / "b", "");
-    WriteWholeFile(list, "other\r\nkept\n");
+    WriteText(dir / "a", "");
+    WriteText(dir / "b", "");
+    WriteText(list, "other\r\nkept\n");
 
     WriteFileAttributes(dir / "a", kAttrHidden);
     EXPECT_EQ(Text(list), "other\nkept\na\n");
@@ -95,9 +96,9 @@ TEST(FilesAttributes, HiddenListIsEditedOnlyWhenItChanges)
     WriteFileAttributes(dir / "a", kAttrArchive); // not listed: no change, no error
 
     // The last name going takes the list with it; no temporary file stays behind.
-    WriteWholeFile(list, "b\n");
+    WriteText(list, "b\n");
     WriteFileAttributes(dir / "b", 0);
-    EXPECT_FALSE(PathExists(list));
+    EXPECT_FALSE(Exists(list));
     const auto listing = ListTree(dir.Path());
     EXPECT_EQ(listing.files.size(), 2u);
 }
@@ -105,7 +106,7 @@ TEST(FilesAttributes, HiddenListIsEditedOnlyWhenItChanges)
 TEST(FilesAttributes, LinksKeepTheirTargetsPermissions)
 {
     TTempDir dir;
-    WriteWholeFile(dir / "target", "t");
+    WriteText(dir / "target", "t");
     ASSERT_EQ(::chmod((dir / "target").c_str(), 0444), 0);
     ASSERT_EQ(::symlink("target", (dir / "link").c_str()), 0);
 
@@ -117,8 +118,8 @@ TEST(FilesAttributes, LinksKeepTheirTargetsPermissions)
 TEST(FilesTimes, LastWriteIsRestoredToTheNanosecond)
 {
     TTempDir dir;
-    WriteWholeFile(dir / "a", "a");
-    WriteWholeFile(dir / "b", "b");
+    WriteText(dir / "a", "a");
+    WriteText(dir / "b", "b");
     struct timespec set[2]{};
     set[0].tv_nsec = UTIME_OMIT;
     set[1].tv_sec = 1234567890;
@@ -142,7 +143,7 @@ TEST(FilesLocks, AnExclusiveLockElsewhereMakesTheFileInUse)
 {
     TTempDir dir;
     const std::string file = dir / "f";
-    WriteWholeFile(file, "data");
+    WriteText(file, "data");
     EXPECT_TRUE(CanOpenExclusively(file));
     EXPECT_FALSE(CanOpenExclusively(dir / "missing"));
 
@@ -201,7 +202,7 @@ TEST(FilesLocks, AnExclusiveLockElsewhereMakesTheFileInUse)
 TEST(FilesOpen, TheWipingOpenRefusesLinksFoldersAndSpecialFiles)
 {
     TTempDir dir;
-    WriteWholeFile(dir / "target", "t");
+    WriteText(dir / "target", "t");
     ASSERT_EQ(::symlink("target", (dir / "link").c_str()), 0);
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
 
@@ -243,7 +244,7 @@ TEST(FilesSearch, FindEntryDescribesTheEntryItself)
     ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0700), 0);
     ASSERT_EQ(::symlink("sub", (dir / "link").c_str()), 0);
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-    WriteWholeFile(dir / "file", "12345");
+    WriteText(dir / "file", "12345");
 
     EXPECT_EQ(FindEntry(dir / "sub")->kind, TEntryKind::Directory);
     EXPECT_EQ(FindEntry(dir / "link")->kind, TEntryKind::SymbolicLink);
@@ -262,19 +263,19 @@ TEST(FilesSearch, FindEntryDescribesTheEntryItself)
 TEST(FilesRename, NoReplaceNeverDestroysTheTarget)
 {
     TTempDir dir;
-    WriteWholeFile(dir / "a", "a");
-    WriteWholeFile(dir / "b", "b");
+    WriteText(dir / "a", "a");
+    WriteText(dir / "b", "b");
     EXPECT_THROW(RenameFile(dir / "a", dir / "b", TRenameMode::NoReplace), EFileError);
     EXPECT_EQ(Text(dir / "a"), "a");
     EXPECT_EQ(Text(dir / "b"), "b");
 
     RenameFile(dir / "a", dir / "c", TRenameMode::NoReplace);
-    EXPECT_FALSE(PathExists(dir / "a"));
+    EXPECT_FALSE(Exists(dir / "a"));
     RenameFile(dir / "c", dir / "b", TRenameMode::Replace);
     EXPECT_EQ(Text(dir / "b"), "a");
 
     RemoveFile(dir / "b");
-    EXPECT_FALSE(PathExists(dir / "b"));
+    EXPECT_FALSE(Exists(dir / "b"));
     EXPECT_THROW(RemoveFile(dir / "b"), EFileError);
 }
 
@@ -282,13 +283,13 @@ TEST(FilesTree, ListsHiddenEntriesAndNeverFollowsLinks)
 {
     TTempDir dir;
     TTempDir outside;
-    WriteWholeFile(outside / "precious", "p");
+    WriteText(outside / "precious", "p");
     const std::string root = dir / "root";
     ASSERT_EQ(::mkdir(root.c_str(), 0700), 0);
     ASSERT_EQ(::mkdir((root + "/.sub").c_str(), 0700), 0);
     ASSERT_EQ(::mkdir((root + "/.sub/deeper").c_str(), 0700), 0);
-    WriteWholeFile(root + "/.sub/deeper/x", "x");
-    WriteWholeFile(root + "/.dot", "d");
+    WriteText(root + "/.sub/deeper/x", "x");
+    WriteText(root + "/.dot", "d");
     ASSERT_EQ(::symlink(outside.Path().c_str(), (root + "/away").c_str()), 0);
     ASSERT_EQ(::mkfifo((root + "/fifo").c_str(), 0600), 0);
 

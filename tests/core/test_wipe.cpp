@@ -1,4 +1,5 @@
 #include "platform/Files.h"
+#include "tests/support/MarkedBytes.h"
 #include "tests/support/TempDir.h"
 #include "wipe/funkcije_u.h"
 
@@ -34,7 +35,7 @@ public:
     {
         labels.push_back(text);
         if (!watch.empty()) {
-            atPassStart.push_back(ReadWholeFile(watch));
+            atPassStart.push_back(ReadAll(watch));
         }
     }
     void BarStart(std::int64_t maximum) override { bar.push_back("start " + std::to_string(maximum)); }
@@ -70,7 +71,7 @@ protected:
     std::string Prepare(std::size_t size, const std::string& name = "victim.dat")
     {
         const std::string path = m_dir / name;
-        WriteWholeFile(path, MarkedBytes(size));
+        WriteAll(path, MarkedBytes(size));
         EXPECT_EQ(::link(path.c_str(), Keep().c_str()), 0);
         m_window.watch = Keep();
         return path;
@@ -84,11 +85,11 @@ protected:
         ShredMethod = method;
         std::string failure;
         EXPECT_TRUE(ShredFile(path, &failure)) << failure;
-        EXPECT_FALSE(PathExists(path));
+        EXPECT_FALSE(Exists(path));
         EXPECT_EQ(ListTree(m_dir.Path()).files, std::vector<std::string>{Keep()}) << "renamed copy left behind";
         std::vector<TBytes> after(m_window.atPassStart.begin() + (m_window.atPassStart.empty() ? 0 : 1),
                                   m_window.atPassStart.end());
-        after.push_back(ReadWholeFile(Keep()));
+        after.push_back(ReadAll(Keep()));
         for (const TBytes& pass : after) {
             EXPECT_EQ(pass.size(), size) << "the length changed";
         }
@@ -250,15 +251,15 @@ TEST_F(Wipe, RepeatCountsRunTheWholeSequence)
 
     // Nothing written, yet the file is renamed and deleted.
     const std::string second = m_dir / "second";
-    WriteWholeFile(second, MarkedBytes(100));
+    WriteAll(second, MarkedBytes(100));
     ASSERT_EQ(::link(second.c_str(), (m_dir / "second.keep").c_str()), 0);
     m_window = TRecorder();
     ShredMethod = 3;
     ShredRepeat = 0;
     EXPECT_TRUE(ShredFile(second));
-    EXPECT_FALSE(PathExists(second));
+    EXPECT_FALSE(Exists(second));
     EXPECT_TRUE(m_window.labels.empty());
-    EXPECT_EQ(ReadWholeFile(m_dir / "second.keep"), MarkedBytes(100));
+    EXPECT_EQ(ReadAll(m_dir / "second.keep"), MarkedBytes(100));
 }
 
 TEST_F(Wipe, ShredWindowBarCountsKilobytesEvery30Chunks)
@@ -271,14 +272,14 @@ TEST_F(Wipe, ShredWindowBarCountsKilobytesEvery30Chunks)
 
     m_window.bar.clear();
     const std::string b = m_dir / "b";
-    WriteWholeFile(b, MarkedBytes(2 * thirty + 512));
+    WriteAll(b, MarkedBytes(2 * thirty + 512));
     WipeOnePass(b, 1);
     EXPECT_EQ(m_window.bar, (std::vector<std::string>{"start 960", "at 480", "at 960", "at 960"}));
 
     // A whole number of chunks leaves the bar at its last 30-chunk update.
     m_window.bar.clear();
     const std::string c = m_dir / "c";
-    WriteWholeFile(c, MarkedBytes(kWipeChunk));
+    WriteAll(c, MarkedBytes(kWipeChunk));
     WipeOnePass(c, 1);
     EXPECT_EQ(m_window.bar, std::vector<std::string>{"start 16"});
 }
@@ -290,7 +291,7 @@ TEST_F(Wipe, OperationDialogTargetShowsPassesAndIgnoresAnEarlierCancel)
     const std::string path = Prepare(30 * kWipeChunk + 1, "source.txt");
     ShredCancelled = true; // left over from a cancelled shred run
     WipeDoD(path, 1, TWipeTarget::OperationDialog);
-    EXPECT_FALSE(PathExists(path));
+    EXPECT_FALSE(Exists(path));
 
     std::vector<std::string> expected;
     for (int pass = 1; pass <= 3; ++pass) {
@@ -316,10 +317,10 @@ TEST_F(Wipe, CancelKeepsThePartlyOverwrittenFile)
         }
     });
     EXPECT_TRUE(ShredFile(path));
-    ASSERT_TRUE(PathExists(path)) << "a cancelled file must stay under its name";
+    ASSERT_TRUE(Exists(path)) << "a cancelled file must stay under its name";
     EXPECT_EQ(m_window.labels.size(), 3u) << "every remaining pass still runs one chunk";
 
-    const TBytes now = ReadWholeFile(path);
+    const TBytes now = ReadAll(path);
     const TBytes original = MarkedBytes(size);
     const TBytes& beforePass3 = m_window.atPassStart[2];
     const TBytes& beforePass2 = m_window.atPassStart[1];
@@ -338,10 +339,10 @@ TEST_F(Wipe, ReadOnlyAndHiddenFilesAreShredded)
 {
     const std::string path = Prepare(100, "secret");
     ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
-    WriteWholeFile(m_dir / ".hidden", "secret\nother\n");
+    WriteText(m_dir / ".hidden", "secret\nother\n");
     EXPECT_TRUE(ShredFile(path));
-    EXPECT_FALSE(PathExists(path));
-    const TBytes list = ReadWholeFile(m_dir / ".hidden");
+    EXPECT_FALSE(Exists(path));
+    const TBytes list = ReadAll(m_dir / ".hidden");
     EXPECT_EQ(std::string(list.begin(), list.end()), "other\n");
 }
 
@@ -363,22 +364,22 @@ TEST_F(Wipe, AFileLockedElsewhereIsNotTouched)
     EXPECT_FALSE(ShredFile(path, &failure));
     ::close(fd);
     EXPECT_NE(failure.find("locked by another program"), std::string::npos) << failure;
-    EXPECT_EQ(ReadWholeFile(path), MarkedBytes(kWipeChunk + 1));
+    EXPECT_EQ(ReadAll(path), MarkedBytes(kWipeChunk + 1));
 }
 
 TEST_F(Wipe, LinksAreRemovedNotWipedAndSpecialFilesRefused)
 {
-    WriteWholeFile(m_dir / "target", MarkedBytes(500));
+    WriteAll(m_dir / "target", MarkedBytes(500));
     ASSERT_EQ(::symlink("target", (m_dir / "link").c_str()), 0);
     EXPECT_TRUE(ShredFile(m_dir / "link"));
-    EXPECT_FALSE(PathExists(m_dir / "link"));
-    EXPECT_EQ(ReadWholeFile(m_dir / "target"), MarkedBytes(500));
+    EXPECT_FALSE(Exists(m_dir / "link"));
+    EXPECT_EQ(ReadAll(m_dir / "target"), MarkedBytes(500));
 
     ASSERT_EQ(::mkfifo((m_dir / "fifo").c_str(), 0600), 0);
     std::string failure;
     EXPECT_FALSE(ShredFile(m_dir / "fifo", &failure));
     EXPECT_NE(failure.find("not a regular file"), std::string::npos) << failure;
-    EXPECT_TRUE(PathExists(m_dir / "fifo"));
+    EXPECT_TRUE(Exists(m_dir / "fifo"));
 
     EXPECT_FALSE(ShredFile(m_dir.Path(), &failure));
     EXPECT_NE(failure.find("folder"), std::string::npos) << failure;
@@ -414,8 +415,8 @@ TEST_F(Wipe, AWriteErrorStillDeletesTheFileAndFails)
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1);
     EXPECT_NE(std::string(reason).find("File too large"), std::string::npos) << reason;
-    EXPECT_FALSE(PathExists(path));
-    const TBytes left = ReadWholeFile(Keep());
+    EXPECT_FALSE(Exists(path));
+    const TBytes left = ReadAll(Keep());
     const TBytes original = MarkedBytes(3 * kWipeChunk);
     EXPECT_TRUE(std::all_of(left.begin(), left.begin() + 20000, [](std::uint8_t b) { return b == 0xFF; }));
     EXPECT_TRUE(std::equal(left.begin() + 20000, left.end(), original.begin() + 20000));
@@ -424,12 +425,12 @@ TEST_F(Wipe, AWriteErrorStillDeletesTheFileAndFails)
 TEST_F(Wipe, FileInUseClearsAttributesAndSeesLocks)
 {
     EXPECT_FALSE(FileInUse(m_dir / "missing"));
-    EXPECT_FALSE(PathExists(m_dir / "missing"));
+    EXPECT_FALSE(Exists(m_dir / "missing"));
 
     const std::string path = m_dir / "doc";
-    WriteWholeFile(path, "d");
+    WriteText(path, "d");
     ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
-    WriteWholeFile(m_dir / ".hidden", "doc\n");
+    WriteText(m_dir / ".hidden", "doc\n");
     EXPECT_FALSE(FileInUse(path));
     EXPECT_EQ(ReadFileAttributes(path), kAttrArchive);
 
@@ -444,7 +445,7 @@ TEST_F(Wipe, IsDirectoryNeverFollowsLinks)
 {
     ASSERT_EQ(::mkdir((m_dir / "sub").c_str(), 0700), 0);
     ASSERT_EQ(::symlink("sub", (m_dir / "link").c_str()), 0);
-    WriteWholeFile(m_dir / "file", "");
+    WriteText(m_dir / "file", "");
     EXPECT_TRUE(IsDirectory(m_dir / "sub"));
     EXPECT_FALSE(IsDirectory(m_dir / "sub/"));
     EXPECT_FALSE(IsDirectory(m_dir / "link"));
