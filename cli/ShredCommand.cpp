@@ -255,7 +255,7 @@ private:
     {
         const auto entry = FindEntry(path);
         const std::uint64_t names = entry && entry->kind == TEntryKind::File ? HardLinkCount(path) : 1;
-        m_progress.SetFile(FileNamePart(path));
+        m_progress.SetFile(NameOfPath(path));
         std::string failure;
         const bool ok = ShredFile(path, &failure);
         m_line.Clear();

@@ -77,21 +77,21 @@ std::string TrimSeparators(std::string path)
 }
 } // namespace
 
-std::string FolderPart(const std::string& path)
+std::string FolderOfPath(const std::string& path)
 {
     const std::size_t at = LastSeparator(path);
     return at == std::string::npos ? std::string() : path.substr(0, at + 1);
 }
 
-std::string FileNamePart(const std::string& path)
+std::string NameOfPath(const std::string& path)
 {
     const std::size_t at = LastSeparator(path);
     return at == std::string::npos ? path : path.substr(at + 1);
 }
 
-std::string ExtensionPart(const std::string& path)
+std::string ExtensionOfPath(const std::string& path)
 {
-    const std::string name = FileNamePart(path);
+    const std::string name = NameOfPath(path);
     const std::size_t dot = name.rfind('.');
     return dot == std::string::npos ? std::string() : name.substr(dot);
 }
@@ -133,7 +133,7 @@ void ClearNonBlocking(int fd)
 
 std::string HiddenListPath(const std::string& path)
 {
-    const std::string folder = FolderPart(TrimSeparators(path));
+    const std::string folder = FolderOfPath(TrimSeparators(path));
     return folder + ".hidden";
 }
 
@@ -187,7 +187,7 @@ bool ReadHiddenList(const std::string& listPath, std::vector<std::string>& lines
 
 bool ListedHidden(const std::string& path)
 {
-    const std::string name = FileNamePart(TrimSeparators(path));
+    const std::string name = NameOfPath(TrimSeparators(path));
     std::vector<std::string> lines;
     if (name.empty() || !ReadHiddenList(HiddenListPath(path), lines)) {
         return false;
@@ -256,7 +256,7 @@ void WriteHiddenList(const std::string& listPath, const std::vector<std::string>
 
 void SetListedHidden(const std::string& path, bool hidden)
 {
-    const std::string name = FileNamePart(TrimSeparators(path));
+    const std::string name = NameOfPath(TrimSeparators(path));
     if (name.empty() || name == "/" || name == "." || name == "..") {
         return;
     }

@@ -139,7 +139,7 @@ TTreeListing ListTree(const std::string& folder);
 bool IsVolumeRoot(const std::string& path);
 
 // Everything up to and including the last separator ("" when there is none).
-std::string FolderPart(const std::string& path);
-std::string FileNamePart(const std::string& path);
+std::string FolderOfPath(const std::string& path);
+std::string NameOfPath(const std::string& path);
 // From the last dot of the file name on, dot included ("" when the name has none).
-std::string ExtensionPart(const std::string& path);
+std::string ExtensionOfPath(const std::string& path);

@@ -176,7 +176,7 @@ private:
                 bar->BarPosition(static_cast<std::int64_t>(written / 1024));
             } else {
                 bar->BarPosition(pass);
-                bar->CurrentFileLabel("Shredding: " + FileNamePart(m_path) + " (pass " + std::to_string(pass) + ")");
+                bar->CurrentFileLabel("Shredding: " + NameOfPath(m_path) + " (pass " + std::to_string(pass) + ")");
             }
         } catch (...) {
         }
@@ -222,7 +222,7 @@ std::uint32_t WipeRandom(std::uint32_t n)
 std::string WipeNewName(const std::string& path)
 {
     const std::uint64_t number = std::uint64_t{1000} + WipeRandom(8000) + std::uint64_t{TickCount()};
-    return FolderPart(path) + std::to_string(number) + ExtensionPart(path);
+    return FolderOfPath(path) + std::to_string(number) + ExtensionOfPath(path);
 }
 
 bool IsDirectory(const std::string& path)

@@ -306,12 +306,12 @@ TEST(FilesTree, ListsHiddenEntriesAndNeverFollowsLinks)
 
 TEST(FilesPaths, PartsOfAPath)
 {
-    EXPECT_EQ(FolderPart("/a/b.c/d"), "/a/b.c/");
-    EXPECT_EQ(FolderPart("name"), "");
-    EXPECT_EQ(FileNamePart("/a/b.c/d"), "d");
-    EXPECT_EQ(ExtensionPart("/a/b.c/d"), "");
-    EXPECT_EQ(ExtensionPart("/a/b/file.tar.gz"), ".gz");
-    EXPECT_EQ(ExtensionPart("x."), ".");
+    EXPECT_EQ(FolderOfPath("/a/b.c/d"), "/a/b.c/");
+    EXPECT_EQ(FolderOfPath("name"), "");
+    EXPECT_EQ(NameOfPath("/a/b.c/d"), "d");
+    EXPECT_EQ(ExtensionOfPath("/a/b.c/d"), "");
+    EXPECT_EQ(ExtensionOfPath("/a/b/file.tar.gz"), ".gz");
+    EXPECT_EQ(ExtensionOfPath("x."), ".");
 }
 
 TEST(Clock, CountersAdvance)
