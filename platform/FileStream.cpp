@@ -19,7 +19,7 @@ namespace
 constexpr std::size_t kIoBuffer = std::size_t{1} << 20;
 
 #ifdef _WIN32
-constexpr TNativeHandle kNoHandle = INVALID_HANDLE_VALUE;
+const TNativeHandle kNoHandle = INVALID_HANDLE_VALUE;
 int LastError()
 {
     return static_cast<int>(GetLastError());
@@ -48,6 +48,11 @@ void CloseQuietly(TNativeHandle handle)
 EFileError::EFileError(const std::string& what, const std::string& path, int systemError)
     : std::runtime_error(what + " \"" + path + "\": " + SystemErrorText(systemError)), m_path(path),
       m_systemError(systemError)
+{
+}
+
+EFileError::EFileError(const std::string& what, const std::string& path, int systemError, const std::string& reason)
+    : std::runtime_error(what + " \"" + path + "\": " + reason), m_path(path), m_systemError(systemError)
 {
 }
 

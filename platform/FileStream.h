@@ -15,6 +15,9 @@ class EFileError : public std::runtime_error
 {
 public:
     EFileError(const std::string& what, const std::string& path, int systemError);
+    // A refusal of our own (a lock held elsewhere, a file of the wrong kind): reason stands in for
+    // the system's text.
+    EFileError(const std::string& what, const std::string& path, int systemError, const std::string& reason);
     const std::string& Path() const { return m_path; }
     int SystemError() const { return m_systemError; }
 

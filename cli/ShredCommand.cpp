@@ -1,0 +1,368 @@
+#include "cli/ShredCommand.h"
+
+#include "cli/Terminal.h"
+#include "platform/Files.h"
+#include "wipe/funkcije_u.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <csignal>
+#include <exception>
+#include <iostream>
+#include <optional>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace
+{
+constexpr const char* kUsage =
+    "usage: vellumox-cli shred [--method 0-4] [--repeat N] [-r] [-y] PATH...\n"
+    "  --method N  0 simple one pass, 1 simple two pass, 2 DoD 5220-22M (default),\n"
+    "              3 military standard (8 passes), 4 Gutmann (35 passes)\n"
+    "  --repeat N  how often the method runs its passes (default 1; Gutmann always runs once)\n"
+    "  -r          shred folders: every file below them, then the emptied folders\n"
+    "  -y          shred without asking\n";
+
+struct TOptions
+{
+    std::int32_t method = 2;
+    std::int32_t repeat = 1;
+    bool recursive = false;
+    bool yes = false;
+    std::vector<std::string> paths;
+};
+
+bool ParseNumber(const std::string& text, long long low, long long high, std::int32_t& out)
+{
+    if (text.empty() || text.size() > 10 || !std::all_of(text.begin(), text.end(), [](char c) {
+            return std::isdigit(static_cast<unsigned char>(c)) != 0;
+        })) {
+        return false;
+    }
+    const long long value = std::stoll(text);
+    if (value < low || value > high) {
+        return false;
+    }
+    out = static_cast<std::int32_t>(value);
+    return true;
+}
+
+// Returns an error message, or nothing when the words make a valid command.
+std::optional<std::string> ParseOptions(const std::vector<std::string>& args, TOptions& options, bool& help)
+{
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& word = args[i];
+        if (optionsEnded || word.size() < 2 || word[0] != '-') {
+            options.paths.push_back(word);
+            continue;
+        }
+        if (word == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (word == "-h" || word == "--help") {
+            help = true;
+            continue;
+        }
+        std::string name = word;
+        std::optional<std::string> value;
+        if (const std::size_t eq = word.find('='); word.starts_with("--") && eq != std::string::npos) {
+            name = word.substr(0, eq);
+            value = word.substr(eq + 1);
+        }
+        if (name == "--method" || name == "--repeat") {
+            if (!value) {
+                if (i + 1 == args.size()) {
+                    return name + " needs a number";
+                }
+                value = args[++i];
+            }
+            if (name == "--method" && !ParseNumber(*value, 0, 4, options.method)) {
+                return "--method takes 0 to 4, not \"" + *value + "\"";
+            }
+            if (name == "--repeat" && !ParseNumber(*value, 0, INT32_MAX, options.repeat)) {
+                return "--repeat takes a whole number from 0, not \"" + *value + "\"";
+            }
+            continue;
+        }
+        if (word[1] != '-' && word.find_first_not_of("ry", 1) == std::string::npos) {
+            options.recursive = options.recursive || word.find('r') != std::string::npos;
+            options.yes = options.yes || word.find('y') != std::string::npos;
+            continue;
+        }
+        return "unknown option " + word;
+    }
+    if (!help && options.paths.empty()) {
+        return "no file or folder given";
+    }
+    return std::nullopt;
+}
+
+// "dir/" and "dir" are the same folder to a user; the root stays "/".
+std::string WithoutTrailingSeparators(std::string path)
+{
+    while (path.size() > 1 && (path.back() == '/'
+#ifdef _WIN32
+                               || path.back() == '\\'
+#endif
+                               )) {
+        path.pop_back();
+    }
+    return path;
+}
+
+bool IsYes(std::string answer)
+{
+    answer.erase(0, answer.find_first_not_of(" \t"));
+    answer.erase(answer.find_last_not_of(" \t") + 1);
+    std::transform(answer.begin(), answer.end(), answer.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return answer == "y" || answer == "yes";
+}
+
+// The shred window's label and bar, drawn as one line on the terminal.
+class TCliProgress final : public TWipeProgress
+{
+public:
+    explicit TCliProgress(TProgressLine& line) : m_line(line) {}
+
+    void SetFile(const std::string& name) { m_file = name; }
+    void MethodLabel(const std::string& text) override { m_label = text; }
+    void BarStart(std::int64_t maximum) override
+    {
+        m_maximum = maximum;
+        Draw(0);
+    }
+    void BarPosition(std::int64_t position) override { Draw(position); }
+
+private:
+    void Draw(std::int64_t position)
+    {
+        m_line.Show(m_file, static_cast<std::uint64_t>(std::max<std::int64_t>(position, 0)),
+                    static_cast<std::uint64_t>(std::max<std::int64_t>(m_maximum, 0)), m_label);
+    }
+
+    TProgressLine& m_line;
+    std::string m_file;
+    std::string m_label;
+    std::int64_t m_maximum = 0;
+};
+
+// Ctrl-C asks the wipe to stop after the current chunk; a second Ctrl-C ends the program as usual.
+#ifdef _WIN32
+BOOL WINAPI OnConsoleControl(DWORD event)
+{
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+        if (ShredCancelled) {
+            return FALSE;
+        }
+        ShredCancelled = true;
+        return TRUE;
+    }
+    return FALSE;
+}
+
+class TInterruptGuard
+{
+public:
+    TInterruptGuard() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
+    ~TInterruptGuard() { SetConsoleCtrlHandler(OnConsoleControl, FALSE); }
+};
+#else
+extern "C" void OnInterrupt(int)
+{
+    ShredCancelled = true;
+}
+
+class TInterruptGuard
+{
+public:
+    TInterruptGuard()
+    {
+        struct sigaction action{};
+        action.sa_handler = OnInterrupt;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART | SA_RESETHAND;
+        sigaction(SIGINT, &action, &m_old);
+    }
+    ~TInterruptGuard() { sigaction(SIGINT, &m_old, nullptr); }
+    TInterruptGuard(const TInterruptGuard&) = delete;
+    TInterruptGuard& operator=(const TInterruptGuard&) = delete;
+
+private:
+    struct sigaction m_old{};
+};
+#endif
+
+class TShredRun
+{
+public:
+    explicit TShredRun(bool recursive) : m_recursive(recursive), m_progress(m_line)
+    {
+        SetWipeProgress(TWipeTarget::ShredWindow, &m_progress);
+    }
+    ~TShredRun() { SetWipeProgress(TWipeTarget::ShredWindow, nullptr); }
+    TShredRun(const TShredRun&) = delete;
+    TShredRun& operator=(const TShredRun&) = delete;
+
+    void Item(const std::string& path)
+    {
+        if (ShredCancelled) {
+            ++m_untouched;
+            return;
+        }
+        if (!IsDirectory(path)) {
+            File(path);
+        } else if (!m_recursive) {
+            m_failures.push_back("\"" + path + "\" is a folder (use -r to shred folders)");
+        } else {
+            Folder(path);
+        }
+    }
+
+    int Finish()
+    {
+        m_line.Clear();
+        if (!m_failures.empty()) {
+            std::cerr << "Some files can not be shredded because they are in use.!\n";
+            for (const std::string& failure : m_failures) {
+                std::cerr << "  " << failure << '\n';
+            }
+        }
+        if (ShredCancelled) {
+            std::cerr << "Cancelled.";
+            if (m_kept) {
+                std::cerr << " \"" << *m_kept << "\" was kept, partly overwritten.";
+            }
+            if (m_untouched > 0) {
+                std::cerr << ' ' << m_untouched << " later item(s) were not touched.";
+            }
+            std::cerr << '\n';
+        }
+        std::cout << "Shredded " << m_shredded << " file(s).\n";
+        if (ShredCancelled) {
+            return 3;
+        }
+        return m_failures.empty() ? 0 : 1;
+    }
+
+private:
+    bool File(const std::string& path)
+    {
+        const auto entry = FindEntry(path);
+        const std::uint64_t names = entry && entry->kind == TEntryKind::File ? HardLinkCount(path) : 1;
+        m_progress.SetFile(NameOfPath(path));
+        std::string failure;
+        const bool ok = ShredFile(path, &failure);
+        m_line.Clear();
+        if (!ok) {
+            m_failures.push_back(failure);
+            return false;
+        }
+        if (ShredCancelled && FindEntry(path)) {
+            m_kept = path;
+            return true;
+        }
+        ++m_shredded;
+        if (names > 1) {
+            std::cerr << "warning: \"" << path << "\" had " << names - 1
+                      << " other name(s) for the same data; they remain and now show the overwritten bytes\n";
+        }
+        return true;
+    }
+
+    void Folder(const std::string& path)
+    {
+        if (IsVolumeRoot(path)) {
+            m_failures.push_back("\"" + path + "\" is the root of a mounted volume: not shredded");
+            return;
+        }
+        const TTreeListing tree = ListTree(path);
+        bool folderFailed = false;
+        for (const std::string& file : tree.files) {
+            if (ShredCancelled) {
+                ++m_untouched;
+                continue;
+            }
+            // Clearing a file's hidden mark edits the folder's `.hidden` list and removes it with
+            // its last line: a listed file that is gone by now has nothing left to shred.
+            if (!FindEntry(file)) {
+                continue;
+            }
+            folderFailed = !File(file) || folderFailed;
+        }
+        for (const std::string& other : tree.others) {
+            m_failures.push_back("\"" + other + "\" is not a regular file (a FIFO, socket or device): not opened");
+            folderFailed = true;
+        }
+        for (const std::string& folder : tree.unreadable) {
+            m_failures.push_back("\"" + folder + "\" cannot be listed: its files were not shredded");
+            folderFailed = true;
+        }
+        if (ShredCancelled || folderFailed) {
+            return;
+        }
+        // Only emptied folders go: anything that appeared meanwhile keeps its folder.
+        std::vector<std::string> folders = tree.folders;
+        folders.push_back(path);
+        for (const std::string& folder : folders) {
+            try {
+                RemoveFolder(folder);
+            } catch (const EFileError& e) {
+                std::cerr << "warning: folder kept: " << e.what() << '\n';
+            }
+        }
+    }
+
+    bool m_recursive;
+    TProgressLine m_line;
+    TCliProgress m_progress;
+    std::vector<std::string> m_failures;
+    std::optional<std::string> m_kept;
+    std::size_t m_shredded = 0;
+    std::size_t m_untouched = 0;
+};
+} // namespace
+
+int RunShredCommand(const std::vector<std::string>& args)
+{
+    TOptions options;
+    bool help = false;
+    if (const auto error = ParseOptions(args, options, help)) {
+        std::cerr << "vellumox-cli shred: " << *error << '\n' << kUsage;
+        return 2;
+    }
+    if (help) {
+        std::cout << kUsage;
+        return 0;
+    }
+    if (!options.yes) {
+        if (!StdinIsTerminal()) {
+            std::cerr << "vellumox-cli shred: no terminal to confirm on; add -y to shred without asking\n";
+            return 2;
+        }
+        std::string answer;
+        if (!ReadAnswerLine("Are you sure you wont to shred selected file(s)? ", answer) || !IsYes(answer)) {
+            std::cout << "Nothing was shredded.\n";
+            return 0;
+        }
+    }
+    try {
+        ShredMethod = options.method;
+        ShredRepeat = options.repeat;
+        ShredCancelled = false;
+        TInterruptGuard interrupt;
+        TShredRun run(options.recursive);
+        for (const std::string& path : options.paths) {
+            run.Item(WithoutTrailingSeparators(path));
+        }
+        return run.Finish();
+    } catch (const std::exception& e) {
+        std::cerr << "vellumox-cli shred: " << e.what() << '\n';
+        return 3;
+    }
+}

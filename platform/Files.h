@@ -1,0 +1,145 @@
+#pragma once
+
+#include "platform/FileStream.h"
+
+#include <compare>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+// Everything here raises EFileError (path and the system's reason) when the system refuses, unless
+// it says otherwise. Paths are UTF-8.
+
+// The attribute bits that the rest of the program reads and writes. On POSIX, read-only is the
+// owner-write permission bit, hidden is a line in the folder's `.hidden` list, and system and
+// archive have no counterpart (archive is reported for every regular file).
+constexpr std::uint32_t kAttrReadOnly = 1;
+constexpr std::uint32_t kAttrHidden = 2;
+constexpr std::uint32_t kAttrSystem = 4;
+constexpr std::uint32_t kAttrDirectory = 16;
+constexpr std::uint32_t kAttrArchive = 32;
+
+enum class TOpenMode
+{
+    Read,
+    // Reading and writing an existing regular file while others may have it open too. Refused, as
+    // a denied open is on Win32, while another open file holds an exclusive lock on it; a symbolic
+    // link is never opened through, and FIFOs, devices and sockets are refused.
+    ReadWriteShared,
+    CreateOrTruncate,
+};
+
+// An open file without buffering of its own: the wiping methods need every write to reach the
+// system as they issue it. Closed on destruction; Close() reports what the close found.
+class TFile final
+{
+public:
+    TFile(const std::string& path, TOpenMode mode);
+    ~TFile();
+    TFile(const TFile&) = delete;
+    TFile& operator=(const TFile&) = delete;
+
+    std::uint64_t Size() const;
+    void Seek(std::uint64_t position);
+    // Fills as much of buffer as the file still holds; 0 only at the end.
+    std::size_t Read(std::span<std::uint8_t> buffer);
+    // Writes all of data or raises: a short write that cannot be completed is an error.
+    void Write(std::span<const std::uint8_t> data);
+    // Makes what was written durable (fsync, FlushFileBuffers).
+    void Sync();
+    void Close();
+    const std::string& Path() const { return m_path; }
+    TNativeHandle Handle() const { return m_handle; }
+
+private:
+    std::string m_path;
+    TNativeHandle m_handle;
+};
+
+std::uint64_t FileSize(const std::string& path);
+
+enum class TRenameMode
+{
+    Replace,
+    // Fails with "exists" instead of replacing another file, as a rename on Win32 does.
+    NoReplace,
+};
+void RenameFile(const std::string& from, const std::string& to, TRenameMode mode);
+// Plain deletion, no recycle bin. A symbolic link is removed itself, never its target.
+void RemoveFile(const std::string& path);
+// Removes an empty folder.
+void RemoveFolder(const std::string& path);
+
+std::uint32_t ReadFileAttributes(const std::string& path);
+// Sets read-only and hidden as asked; the other bits are the system's (Win32) or ignored (POSIX).
+// The `.hidden` list is rewritten only when it changes, through a temporary file and a rename, and
+// removed when its last line goes.
+void WriteFileAttributes(const std::string& path, std::uint32_t attributes);
+
+// Seconds and nanoseconds since 1970-01-01 UTC.
+struct TFileTime
+{
+    std::int64_t seconds = 0;
+    std::uint32_t nanoseconds = 0;
+    auto operator<=>(const TFileTime&) const = default;
+};
+
+struct TFileTimes
+{
+    TFileTime lastWrite;
+    // Empty where the file system does not report a birth time.
+    std::optional<TFileTime> creation;
+};
+
+TFileTimes ReadFileTimes(const std::string& path);
+// Sets the last-write time, and the creation time where the system can set it (not on Linux).
+void RestoreFileTimes(const std::string& path, const TFileTimes& times);
+
+// The in-use test: true when the existing file can be opened for reading and writing with no one
+// else holding it (share mode 0 on Win32; on POSIX an exclusive flock and an exclusive
+// open-file-description lock, both non-blocking, must be granted). Raises nothing: any refusal
+// answers false.
+bool CanOpenExclusively(const std::string& path);
+
+enum class TEntryKind
+{
+    File,
+    Directory,
+    SymbolicLink,
+    Other, // FIFO, socket, device
+};
+
+struct TFoundEntry
+{
+    TEntryKind kind = TEntryKind::Other;
+    std::uint32_t attributes = 0;
+    std::uint64_t size = 0;
+};
+
+// The directory search for one path: describes the entry itself, never what a link points to.
+// Empty when nothing matches, which includes any path that ends in a separator. Raises nothing.
+std::optional<TFoundEntry> FindEntry(const std::string& path);
+
+// How many names the file's data has (hard links). 1 where the system cannot tell.
+std::uint64_t HardLinkCount(const std::string& path);
+
+// Everything below a folder, hidden entries included, links never followed.
+struct TTreeListing
+{
+    std::vector<std::string> files;      // regular files and symbolic links, in the order met
+    std::vector<std::string> others;     // FIFOs, sockets, devices: never opened
+    std::vector<std::string> folders;    // the subfolders, each after everything inside it
+    std::vector<std::string> unreadable; // folders that could not be listed
+};
+TTreeListing ListTree(const std::string& folder);
+
+// True for "/" and the root of every mounted volume (a drive root on Win32).
+bool IsVolumeRoot(const std::string& path);
+
+// Everything up to and including the last separator ("" when there is none).
+std::string FolderOfPath(const std::string& path);
+std::string NameOfPath(const std::string& path);
+// From the last dot of the file name on, dot included ("" when the name has none).
+std::string ExtensionOfPath(const std::string& path);
