@@ -3,7 +3,12 @@
 #include "crypto/VXmd5.h"
 #include "crypto/VXsecmem.h"
 #include "encryption/FileFormat.h"
+#include "encryption/Runs.h"
+#include "platform/Files.h"
+#include "wipe/funkcije_u.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <optional>
@@ -44,11 +49,10 @@ std::string ReadPassword(const std::optional<std::string>& passwordFile, bool co
 struct TCommonOptions
 {
     std::optional<std::string> passwordFile;
-    int algorithm = 0;
     std::vector<std::string> paths;
 };
 
-TCommonOptions ParseOptions(const std::vector<std::string>& args, bool allowAlgorithm)
+TCommonOptions ParseOptions(const std::vector<std::string>& args)
 {
     TCommonOptions options;
     TArgReader reader(args);
@@ -60,12 +64,6 @@ TCommonOptions ParseOptions(const std::vector<std::string>& args, bool allowAlgo
         const std::string option = reader.Take();
         if (option == "--password-file") {
             options.passwordFile = reader.Value(option);
-        } else if (allowAlgorithm && (option == "-a" || option == "--algorithm")) {
-            const std::string name = reader.Value(option);
-            options.algorithm = FindAlgorithm(name);
-            if (options.algorithm < 0) {
-                throw EUsage("unknown algorithm '" + name + "' (see 'vellumox-cli algorithms')");
-            }
         } else {
             throw EUsage("unknown option '" + option + "'");
         }
@@ -76,31 +74,6 @@ TCommonOptions ParseOptions(const std::vector<std::string>& args, bool allowAlgo
     return options;
 }
 
-// Shows the current file's bytes on the terminal while a cipher streams it.
-class TFileProgress
-{
-public:
-    TFileProgress(TCipherSet& ciphers, std::string label) : m_ciphers(ciphers), m_label(std::move(label))
-    {
-        m_ciphers.SetOnProgress([this](const void*, std::int64_t done, std::int64_t total) {
-            m_line.Show(m_label, static_cast<std::uint64_t>(done), static_cast<std::uint64_t>(total));
-        });
-    }
-    ~TFileProgress() { m_ciphers.SetOnProgress({}); }
-    TFileProgress(const TFileProgress&) = delete;
-    TFileProgress& operator=(const TFileProgress&) = delete;
-
-private:
-    TCipherSet& m_ciphers;
-    std::string m_label;
-    TProgressLine m_line;
-};
-
-void Skipped(const std::string& path, const std::string& why, bool& anySkipped)
-{
-    std::cerr << "skipped \"" << path << "\": " << why << '\n';
-    anySkipped = true;
-}
 } // namespace
 
 bool TArgReader::AtOption()
@@ -125,64 +98,196 @@ std::string TArgReader::Value(const std::string& option)
     return Take();
 }
 
-int RunEncryptCommand(const std::vector<std::string>& args)
+namespace
 {
-    const TCommonOptions options = ParseOptions(args, true);
-    if (AlgorithmAt(options.algorithm).Create == nullptr) {
-        throw ECliExit(kExitUsage, "vellumox-cli: algorithm not available: " +
-                                       std::string(AlgorithmAt(options.algorithm).Caption));
+struct TRunCommand
+{
+    TRunOptions options;
+    std::optional<std::string> passwordFile;
+    bool recursive = false;
+    std::vector<std::string> paths;
+};
+
+TSourceAction ParseSourceAction(const std::string& word)
+{
+    if (word == "leave") {
+        return TSourceAction::Leave;
     }
-    TSecretText typed(ReadPassword(options.passwordFile, true));
-    if (typed.Text().empty()) {
-        throw ECliExit(kExitUsage, "The Password can't be blank!");
+    if (word == "delete") {
+        return TSourceAction::Delete;
     }
-    const TPasswordKey password(typed.Text());
-    TCipherSet ciphers;
-    bool anySkipped = false;
-    for (const std::string& path : options.paths) {
-        TFileProgress progress(ciphers, "Encrypting: " + NamePart(path));
-        const TEncryptOutcome outcome = EncryptSingleFile(path, password, options.algorithm, ciphers);
-        if (outcome.Result == TEncryptResult::AlreadyEncrypted) {
-            Skipped(path, "already encrypted", anySkipped);
+    if (word == "shred") {
+        return TSourceAction::Shred;
+    }
+    throw EUsage("--source takes leave, delete or shred, not '" + word + "'");
+}
+
+TRunCommand ParseRunCommand(const std::vector<std::string>& args, bool encrypting)
+{
+    TRunCommand command;
+    TArgReader reader(args);
+    while (!reader.Done()) {
+        if (!reader.AtOption()) {
+            command.paths.push_back(reader.Take());
+            continue;
+        }
+        const std::string option = reader.Take();
+        if (option == "--password-file") {
+            command.passwordFile = reader.Value(option);
+        } else if (option == "--source") {
+            command.options.SourceAction = ParseSourceAction(reader.Value(option));
+        } else if (option == "-r" || option == "--recursive") {
+            command.recursive = true;
+        } else if (option == "--verify") {
+            command.options.Verify = true;
+        } else if (encrypting && (option == "-a" || option == "--algorithm")) {
+            const std::string name = reader.Value(option);
+            command.options.AlgorithmIndex = FindAlgorithm(name);
+            if (command.options.AlgorithmIndex < 0) {
+                throw EUsage("unknown algorithm '" + name + "' (see 'vellumox-cli algorithms')");
+            }
+        } else if (encrypting && option == "--keep-date") {
+            command.options.KeepDate = true;
+        } else if (encrypting && option == "--mark-hidden") {
+            command.options.MarkHidden = true;
         } else {
-            std::cout << "encrypted \"" << path << "\" -> \"" << outcome.OutputPath << "\"\n";
+            throw EUsage("unknown option '" + option + "'");
         }
     }
-    return anySkipped ? kExitSkipped : kExitOk;
+    if (command.paths.empty()) {
+        throw EUsage("no file given");
+    }
+    return command;
+}
+
+// The run's progress on the terminal, its skipped files and notes as they happen, and its summary
+// lines at the end, worded as the message log shows them.
+class TCliRunView final : public TRunView
+{
+public:
+    explicit TCliRunView(std::uint64_t totalBytes) : m_totalBytes(totalBytes), m_start(NowSeconds()) {}
+
+    void CurrentLabel(const std::string& text) override { m_label = text; }
+    void TotalBar(std::int64_t position, std::int64_t maximum) override
+    {
+        m_filesDone = position;
+        m_files = maximum;
+        m_bytesBefore = m_bytesDone;
+    }
+    void CurrentBar(std::int64_t position, std::int64_t maximum) override
+    {
+        const bool ciphering = m_label.rfind("Encrypting: ", 0) == 0 || m_label.rfind("Decrypting: ", 0) == 0;
+        if (ciphering) {
+            m_bytesDone = m_bytesBefore + static_cast<std::uint64_t>(position);
+        }
+        std::string extra = "[" + std::to_string(std::min(m_filesDone + 1, m_files)) + "/" +
+                            std::to_string(m_files) + "]";
+        const double elapsed = NowSeconds() - m_start;
+        if (ciphering && elapsed > 0.5 && m_bytesDone > 0) {
+            const double speed = static_cast<double>(m_bytesDone) / elapsed;
+            const double left = static_cast<double>(m_totalBytes - std::min(m_totalBytes, m_bytesDone)) / speed;
+            char text[64];
+            std::snprintf(text, sizeof text, " %.1f MB/s, %.0f s left", speed / 1e6, left);
+            extra += text;
+        }
+        m_line.Show(m_label, static_cast<std::uint64_t>(std::max<std::int64_t>(position, 0)),
+                    static_cast<std::uint64_t>(std::max<std::int64_t>(maximum, 0)), extra);
+    }
+    void LogLine(const std::string& text, int image) override
+    {
+        (void)image;
+        m_line.Clear();
+        std::cerr << text << '\n';
+    }
+    void FinalMessage(const std::string& text) override
+    {
+        m_line.Clear();
+        std::cerr << text << '\n';
+    }
+    void FileSkipped(const std::string& path, const std::string& reason) override
+    {
+        m_line.Clear();
+        std::cerr << "skipped \"" << path << "\": " << reason << '\n';
+    }
+    void FileNote(const std::string& path, const std::string& note) override
+    {
+        m_line.Clear();
+        std::cerr << "note: \"" << path << "\": " << note << '\n';
+    }
+
+private:
+    static double NowSeconds()
+    {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    }
+
+    TProgressLine m_line;
+    std::string m_label;
+    std::int64_t m_filesDone = 0;
+    std::int64_t m_files = 0;
+    std::uint64_t m_bytesBefore = 0;
+    std::uint64_t m_bytesDone = 0;
+    std::uint64_t m_totalBytes;
+    double m_start;
+};
+
+int RunFiles(const std::vector<std::string>& args, bool encrypting)
+{
+    const TRunCommand command = ParseRunCommand(args, encrypting);
+    if (encrypting && AlgorithmAt(command.options.AlgorithmIndex).Create == nullptr) {
+        throw ECliExit(kExitUsage, "vellumox-cli: algorithm not available: " +
+                                       std::string(AlgorithmAt(command.options.AlgorithmIndex).Caption));
+    }
+    TFileRun run;
+    bool folderSkipped = false;
+    for (const std::string& path : command.paths) {
+        if (IsDirectory(path)) {
+            if (!command.recursive) {
+                std::cerr << "skipped \"" << path << "\": a folder (use -r to process the files in it)\n";
+                folderSkipped = true;
+                continue;
+            }
+            const std::vector<std::string> files = ExpandFolder(path);
+            run.WorkList.insert(run.WorkList.end(), files.begin(), files.end());
+        } else {
+            run.WorkList.push_back(path);
+        }
+    }
+    TSecretText typed(ReadPassword(command.passwordFile, encrypting));
+    if (encrypting && typed.Text().empty()) {
+        throw ECliExit(kExitUsage, "The Password can't be blank!");
+    }
+    std::uint64_t totalBytes = 0;
+    for (const std::string& path : run.WorkList) {
+        if (const auto entry = FindEntry(path)) {
+            totalBytes += entry->size;
+        }
+    }
+    TCliRunView view(totalBytes);
+    if (encrypting) {
+        run.RunEncryption(typed.Text(), command.options, view);
+    } else {
+        run.RunDecryption(typed.Text(), command.options, view);
+    }
+    const bool skipped = folderSkipped || !run.InUseList.empty() || !run.BadPasswordList.empty() ||
+                         !run.AlreadyDoneList.empty() || !run.UnsupportedList.empty();
+    return skipped ? kExitSkipped : kExitOk;
+}
+} // namespace
+
+int RunEncryptCommand(const std::vector<std::string>& args)
+{
+    return RunFiles(args, true);
 }
 
 int RunDecryptCommand(const std::vector<std::string>& args)
 {
-    const TCommonOptions options = ParseOptions(args, false);
-    TSecretText typed(ReadPassword(options.passwordFile, false));
-    const TPasswordKey password(typed.Text());
-    TCipherSet ciphers;
-    bool anySkipped = false;
-    for (const std::string& path : options.paths) {
-        TFileProgress progress(ciphers, "Decrypting: " + NamePart(path));
-        const TDecryptOutcome outcome = DecryptSingleFile(path, password, ciphers);
-        switch (outcome.Result) {
-        case TDecryptResult::NotEncrypted:
-            Skipped(path, "not encrypted", anySkipped);
-            break;
-        case TDecryptResult::BadPassword:
-            Skipped(path, "bad password", anySkipped);
-            break;
-        case TDecryptResult::Decrypted:
-            std::cout << "decrypted \"" << path << "\" -> \"" << outcome.OutputPath << "\"\n";
-            if (outcome.Form == THeaderForm::Legacy) {
-                std::cerr << "warning: \"" << path
-                          << "\" has the older header form, which carries its own key; encrypt it again.\n";
-            }
-            break;
-        }
-    }
-    return anySkipped ? kExitSkipped : kExitOk;
+    return RunFiles(args, false);
 }
 
 int RunInfoCommand(const std::vector<std::string>& args)
 {
-    const TCommonOptions options = ParseOptions(args, false);
+    const TCommonOptions options = ParseOptions(args);
     std::optional<TPasswordKey> password;
     if (options.passwordFile) {
         TSecretText typed(ReadFirstLine(*options.passwordFile));

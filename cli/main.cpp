@@ -1,4 +1,5 @@
 #include "cli/CliCommon.h"
+#include "cli/ShredCommand.h"
 
 #include <exception>
 #include <functional>
@@ -10,16 +11,24 @@ namespace
 const char* kUsage = R"(Usage: vellumox-cli COMMAND [OPTIONS] PATH...
 
 Commands:
-  encrypt [-a INDEX|NAME] [--password-file FILE] PATH...
-                      encrypt each file into PATH.enc beside it (algorithm 0, Blowfish, by default)
-  decrypt [--password-file FILE] PATH...
-                      decrypt each encrypted file into its .dec output beside it
+  encrypt [-a INDEX|NAME] [--source leave|delete|shred] [--keep-date] [--mark-hidden]
+          [-r] [--verify] [--password-file FILE] PATH...
+                      encrypt each file into PATH.enc (algorithm 0, Blowfish, by default); with
+                      --source delete or shred the encrypted file takes the source's name
+  decrypt [--source leave|delete|shred] [-r] [--verify] [--password-file FILE] PATH...
+                      decrypt each encrypted file into its .dec output, or in place
   info [--password-file FILE] PATH...
                       whether each file is encrypted, with which algorithm, and (given the
                       password) which header form it has
+  shred [--method 0-4] [--repeat N] [-r] [-y] PATH...
+                      overwrite each file, then rename it at random and delete it
   algorithms          the 13 algorithm indexes and captions, and which are available
   selftest            run the known-answer checks of MD5 and every available cipher
   --help, --version
+
+-r processes every file below the given folders (links are never followed). --verify reads each
+output back and checks it against its source before the source is touched. --keep-date and
+--mark-hidden apply with --source delete or shred.
 
 The password never comes from an argument: --password-file FILE reads the first line of FILE
 ("-" for standard input); without it the password is asked on the terminal without echo.
@@ -33,7 +42,7 @@ int Dispatch(const std::string& command, const std::vector<std::string>& args)
     static const std::map<std::string, std::function<int(const std::vector<std::string>&)>> commands = {
         {"encrypt", RunEncryptCommand},       {"decrypt", RunDecryptCommand},
         {"info", RunInfoCommand},             {"algorithms", RunAlgorithmsCommand},
-        {"selftest", RunSelftestCommand},
+        {"selftest", RunSelftestCommand},     {"shred", RunShredCommand},
     };
     const auto it = commands.find(command);
     if (it == commands.end()) {

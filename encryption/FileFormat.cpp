@@ -4,6 +4,7 @@
 #include "crypto/VXsecmem.h"
 #include "encryption/PasswordBytes.h"
 #include "platform/FileStream.h"
+#include "platform/Files.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -13,25 +14,6 @@ namespace
 std::span<const std::uint8_t> AsBytes(std::string_view text)
 {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
-bool IsSeparator(char c)
-{
-#ifdef _WIN32
-    return c == '/' || c == '\\';
-#else
-    return c == '/';
-#endif
-}
-
-std::size_t NameStart(const std::string& path)
-{
-    for (std::size_t i = path.size(); i > 0; --i) {
-        if (IsSeparator(path[i - 1])) {
-            return i;
-        }
-    }
-    return 0;
 }
 
 // Reads until `buffer` is full or the file ends.
@@ -110,16 +92,6 @@ private:
 };
 } // namespace
 
-std::string FolderPart(const std::string& path)
-{
-    return path.substr(0, NameStart(path));
-}
-
-std::string NamePart(const std::string& path)
-{
-    return path.substr(NameStart(path));
-}
-
 std::string EncryptedOutputPath(const std::string& source)
 {
     return source + ".enc";
@@ -127,10 +99,8 @@ std::string EncryptedOutputPath(const std::string& source)
 
 std::string DecryptedOutputPath(const std::string& source)
 {
-    const std::string name = NamePart(source);
-    const auto dot = name.rfind('.');
     // Case-sensitive on purpose: "REPORT.ENC" is not an output of ours and becomes "REPORT.ENC.dec".
-    if (dot != std::string::npos && name.compare(dot, std::string::npos, ".enc") == 0) {
+    if (ExtensionOfPath(source) == ".enc") {
         return source.substr(0, source.size() - 4) + ".dec";
     }
     return source + ".dec";
@@ -256,6 +226,7 @@ TDecryptOutcome DecryptSingleFile(const std::string& source, const TPasswordKey&
     }
     outcome.AlgorithmIndex = index;
     outcome.Form = match->form;
+    outcome.KeyBytes = match->bytes;
 
     TVX_cipher& cipher = ciphers.Cipher(index);
     cipher.KeyFromPassword<TVX_md5>(*match->bytes);

@@ -16,9 +16,6 @@ inline constexpr std::size_t kHeaderSize = 21;
 
 using TDigest = std::array<std::uint8_t, 16>;
 
-// The folder part keeps its trailing separator, so folder + name gives the path back.
-std::string FolderPart(const std::string& path);
-std::string NamePart(const std::string& path);
 std::string EncryptedOutputPath(const std::string& source);
 std::string DecryptedOutputPath(const std::string& source);
 
@@ -95,6 +92,8 @@ struct TDecryptOutcome
     std::string OutputPath;
     int AlgorithmIndex = -1;
     THeaderForm Form = THeaderForm::Check;
+    // The password bytes that matched the header; owned by the TPasswordKey.
+    const std::string* KeyBytes = nullptr;
 };
 
 // Both raise file and cipher errors; an output they created is removed before the error leaves

@@ -13,6 +13,7 @@
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #endif
 
@@ -652,6 +653,15 @@ bool IsVolumeRoot(const std::string& path)
     return self.st_dev != parent.st_dev || self.st_ino == parent.st_ino;
 }
 
+std::optional<std::uint64_t> FreeSpace(const std::string& folder)
+{
+    struct statvfs info{};
+    if (::statvfs(folder.c_str(), &info) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
+}
+
 #else
 
 // ---- Win32 ----
@@ -1028,6 +1038,15 @@ bool IsVolumeRoot(const std::string& path)
         full += L'\\';
     }
     return _wcsicmp(full.c_str(), volume) == 0;
+}
+
+std::optional<std::uint64_t> FreeSpace(const std::string& folder)
+{
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExW(WidePath(folder).c_str(), &available, nullptr, nullptr)) {
+        return std::nullopt;
+    }
+    return available.QuadPart;
 }
 
 #endif

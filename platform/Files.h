@@ -135,6 +135,9 @@ struct TTreeListing
 };
 TTreeListing ListTree(const std::string& folder);
 
+// Bytes that an unprivileged user may still write on the folder's volume; empty when unknown.
+std::optional<std::uint64_t> FreeSpace(const std::string& folder);
+
 // True for "/" and the root of every mounted volume (a drive root on Win32).
 bool IsVolumeRoot(const std::string& path);
 

@@ -4,6 +4,7 @@
 #include "encryption/FileFormat.h"
 #include "encryption/PasswordBytes.h"
 #include "platform/FileStream.h"
+#include "platform/Files.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/VectorFile.h"
 
@@ -221,9 +222,9 @@ TEST(OutputNaming, FollowsTheNameNotTheFolder)
     EXPECT_EQ(DecryptedOutputPath("/data/a.enc.enc"), "/data/a.enc.dec");
     EXPECT_EQ(DecryptedOutputPath("/x.enc/file"), "/x.enc/file.dec");
     EXPECT_EQ(DecryptedOutputPath(".enc"), ".dec");
-    EXPECT_EQ(FolderPart("/data/report.doc"), "/data/");
-    EXPECT_EQ(NamePart("/data/report.doc"), "report.doc");
-    EXPECT_EQ(NamePart("report.doc"), "report.doc");
+    EXPECT_EQ(FolderOfPath("/data/report.doc"), "/data/");
+    EXPECT_EQ(NameOfPath("/data/report.doc"), "report.doc");
+    EXPECT_EQ(NameOfPath("report.doc"), "report.doc");
 }
 
 TEST_F(FileFormat, AnEncryptedFileDecryptsUnderAnyName)

@@ -1,0 +1,358 @@
+#include "encryption/Runs.h"
+
+#include "crypto/VXmd5.h"
+#include "platform/FileStream.h"
+#include "platform/Files.h"
+#include "wipe/funkcije_u.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <stdexcept>
+
+namespace
+{
+// Compares what a cipher writes with the bytes of a reference file, piece by piece, so that a
+// verification needs no more memory than one piece.
+class TCompareWriter final : public TVX_writestream
+{
+public:
+    TCompareWriter(TFileReader& expected, const std::string& output) : m_expected(expected), m_output(output) {}
+
+    void Write(std::span<const std::uint8_t> data) override
+    {
+        std::array<std::uint8_t, TVX_cipher::kStreamChunk> buffer;
+        while (!data.empty()) {
+            const std::size_t n = std::min(data.size(), buffer.size());
+            if (m_expected.Read(std::span(buffer).first(n)) != n ||
+                std::memcmp(buffer.data(), data.data(), n) != 0) {
+                Fail();
+            }
+            data = data.subspan(n);
+        }
+    }
+
+    void ExpectEnd()
+    {
+        std::array<std::uint8_t, 1> probe{};
+        if (m_expected.Read(probe) != 0) {
+            Fail();
+        }
+    }
+
+private:
+    [[noreturn]] void Fail() const
+    {
+        throw std::runtime_error("Verification of \"" + m_output +
+                                 "\" failed: it does not give back its source. The source was kept.");
+    }
+
+    TFileReader& m_expected;
+    std::string m_output;
+};
+
+void Verify(bool decryptOutput, TVX_cipher& cipher, TFileReader& produced, std::uint64_t producedSize,
+            TFileReader& expected, const std::string& output)
+{
+    TCompareWriter compare(expected, output);
+    const TOnProgessEvent progress = std::move(cipher.OnProgress);
+    cipher.OnProgress = {};
+    try {
+        if (decryptOutput) {
+            cipher.StreamDecrypt(produced, compare, producedSize);
+        } else {
+            cipher.StreamEncrypt(produced, compare, producedSize);
+        }
+        compare.ExpectEnd();
+    } catch (...) {
+        cipher.OnProgress = progress;
+        cipher.Wipe();
+        throw;
+    }
+    cipher.OnProgress = progress;
+    cipher.Wipe();
+}
+
+std::string Plural(std::size_t count, const char* rest)
+{
+    return "  " + std::to_string(count) + rest;
+}
+
+bool IsPlainFile(const std::string& path)
+{
+    const auto entry = FindEntry(path);
+    return entry && entry->kind == TEntryKind::File;
+}
+
+// Routes the DoD wipe of a source to the run's view while the run lasts.
+class TWipeToView final : public TWipeProgress
+{
+public:
+    explicit TWipeToView(TRunView& view) : m_view(view)
+    {
+        SetWipeProgress(TWipeTarget::OperationDialog, this);
+        SetWipeMessagePump([this] { m_view.PumpMessages(); });
+    }
+    ~TWipeToView() override
+    {
+        SetWipeProgress(TWipeTarget::OperationDialog, nullptr);
+        SetWipeMessagePump({});
+    }
+    TWipeToView(const TWipeToView&) = delete;
+    TWipeToView& operator=(const TWipeToView&) = delete;
+
+    void BarStart(std::int64_t maximum) override
+    {
+        m_maximum = maximum;
+        m_view.CurrentBar(0, maximum);
+    }
+    void BarPosition(std::int64_t position) override { m_view.CurrentBar(position, m_maximum); }
+    void CurrentFileLabel(const std::string& text) override { m_view.CurrentLabel(text); }
+
+private:
+    TRunView& m_view;
+    std::int64_t m_maximum = 3;
+};
+
+void RequireSpace(const std::string& path, std::uint64_t needed)
+{
+    const std::string folder = FolderOfPath(path);
+    const auto free = FreeSpace(folder.empty() ? "." : folder);
+    if (free && *free < needed) {
+        throw std::runtime_error("Not enough free space for the output of \"" + path + "\": " +
+                                 std::to_string(needed) + " bytes needed, " + std::to_string(*free) +
+                                 " available. Nothing was written.");
+    }
+}
+} // namespace
+
+void ApplySourceAction(TSourceAction action, const std::string& source, const std::string& output)
+{
+    switch (action) {
+    case TSourceAction::Leave:
+        return;
+    case TSourceAction::Delete:
+        // One rename: at no moment does the name hold neither the source nor its complete output.
+        RenameFile(output, source, TRenameMode::Replace);
+        break;
+    case TSourceAction::Shred:
+        if (IsPlainFile(source)) {
+            WipeDoD(source, 1, TWipeTarget::OperationDialog);
+        }
+        // A source that survived its wipe (cancelled, or a failed delete) keeps its name.
+        RenameFile(output, source, TRenameMode::NoReplace);
+        break;
+    }
+    SyncFolder(FolderOfPath(source).empty() ? "." : FolderOfPath(source));
+}
+
+std::vector<std::string> ExpandFolder(const std::string& folder)
+{
+    std::vector<std::string> files;
+    for (std::string& path : ListTree(folder).files) {
+        if (IsPlainFile(path)) {
+            files.push_back(std::move(path));
+        }
+    }
+    return files;
+}
+
+void VerifyEncryption(const std::string& source, const std::string& output, const TPasswordKey& password,
+                      int algorithmIndex, TCipherSet& ciphers)
+{
+    TVX_cipher& cipher = ciphers.Cipher(algorithmIndex);
+    cipher.KeyFromPassword<TVX_md5>(password.Bytes());
+    TFileReader produced(output);
+    const std::uint64_t size = produced.Size();
+    produced.Seek(kHeaderSize);
+    TFileReader expected(source);
+    Verify(true, cipher, produced, size < kHeaderSize ? 0 : size - kHeaderSize, expected, output);
+}
+
+void VerifyDecryption(const std::string& source, const std::string& output, const std::string& keyBytes,
+                      int algorithmIndex, TCipherSet& ciphers)
+{
+    TVX_cipher& cipher = ciphers.Cipher(algorithmIndex);
+    cipher.KeyFromPassword<TVX_md5>(keyBytes);
+    TFileReader produced(output);
+    TFileReader expected(source);
+    expected.Seek(kHeaderSize);
+    Verify(false, cipher, produced, produced.Size(), expected, output);
+}
+
+template <class TPerFile>
+void TFileRun::Run(bool encrypting, TRunView& view, TPerFile perFile)
+{
+    const auto total = static_cast<std::int64_t>(WorkList.size());
+    view.TotalBar(0, total);
+    view.CurrentBar(0, 0);
+    InUseList.clear();
+    BadPasswordList.clear();
+    AlreadyDoneList.clear();
+    UnsupportedList.clear();
+    std::int64_t currentMaximum = 0;
+    m_ciphers.SetOnProgress([&view, &currentMaximum](const void*, std::int64_t done, std::int64_t) {
+        view.CurrentBar(done, currentMaximum);
+        view.PumpMessages();
+    });
+    TWipeToView wipeView(view);
+    try {
+        for (std::size_t i = 0; i < WorkList.size(); ++i) {
+            const std::string& path = WorkList[i];
+            const std::string name = NameOfPath(path);
+            view.CurrentLabel((encrypting ? "Encrypting: " : "Decrypting: ") + name);
+            if (!Admit(path, view)) {
+                view.TotalBar(static_cast<std::int64_t>(i) + 1, total);
+                continue;
+            }
+            currentMaximum = static_cast<std::int64_t>(FileSize(path));
+            view.CurrentBar(0, currentMaximum);
+            perFile(path);
+            view.TotalBar(static_cast<std::int64_t>(i) + 1, total);
+            view.ProcessedLabel("Processed " + std::to_string(i + 1) + " of " + std::to_string(WorkList.size()) +
+                                " files");
+            view.CurrentLabel("Last File: " + name);
+        }
+    } catch (...) {
+        m_ciphers.SetOnProgress({});
+        EndOfRun(encrypting, view);
+        throw;
+    }
+    m_ciphers.SetOnProgress({});
+    EndOfRun(encrypting, view);
+}
+
+// The tests every file passes before it is opened: a regular file that no other program holds.
+bool TFileRun::Admit(const std::string& path, TRunView& view)
+{
+    const auto entry = FindEntry(path);
+    if (entry && entry->kind != TEntryKind::File) {
+        UnsupportedList.push_back(path);
+        view.FileSkipped(path, entry->kind == TEntryKind::SymbolicLink ? "a symbolic link, not followed"
+                               : entry->kind == TEntryKind::Directory  ? "a folder"
+                                                                       : "not a regular file");
+        return false;
+    }
+    // A file that is gone is left to the per-file operation, which reports it as the error it is.
+    if (entry && FileInUse(path)) {
+        InUseList.push_back(path);
+        view.FileSkipped(path, "in use by another program");
+        return false;
+    }
+    return true;
+}
+
+void TFileRun::RunEncryption(std::string_view passwordUtf8, const TRunOptions& options, TRunView& view)
+{
+    const TPasswordKey password(passwordUtf8);
+    Run(true, view, [&](const std::string& path) { EncryptOne(path, password, options, view); });
+}
+
+void TFileRun::RunDecryption(std::string_view passwordUtf8, const TRunOptions& options, TRunView& view)
+{
+    const TPasswordKey password(passwordUtf8);
+    Run(false, view, [&](const std::string& path) { DecryptOne(path, password, options, view); });
+}
+
+void TFileRun::EncryptOne(const std::string& path, const TPasswordKey& password, const TRunOptions& options,
+                          TRunView& view)
+{
+    const TFileTimes times = ReadFileTimes(path);
+    RequireSpace(path, FileSize(path) + kHeaderSize);
+    const bool replacing = options.SourceAction != TSourceAction::Leave;
+    const TEncryptOutcome outcome =
+        EncryptSingleFile(path, password, options.AlgorithmIndex, m_ciphers, TFileOptions{replacing});
+    if (outcome.Result == TEncryptResult::AlreadyEncrypted) {
+        AlreadyDoneList.push_back(path);
+        view.FileSkipped(path, "already encrypted");
+        return;
+    }
+    if (options.Verify) {
+        try {
+            VerifyEncryption(path, outcome.OutputPath, password, options.AlgorithmIndex, m_ciphers);
+        } catch (...) {
+            RemoveQuietly(outcome.OutputPath);
+            throw;
+        }
+    }
+    if (!replacing) {
+        return;
+    }
+    // The source action, the dates and the hidden mark are extras: the encrypted file is already
+    // complete and on the disk, so a failure here loses nothing and does not stop the run.
+    try {
+        ApplySourceAction(options.SourceAction, path, outcome.OutputPath);
+        if (options.KeepDate) {
+            RestoreFileTimes(path, times);
+        }
+        if (options.MarkHidden) {
+            WriteFileAttributes(path, ReadFileAttributes(path) | kAttrHidden);
+        }
+    } catch (const std::exception& e) {
+        view.FileNote(path, e.what());
+    }
+}
+
+void TFileRun::DecryptOne(const std::string& path, const TPasswordKey& password, const TRunOptions& options,
+                          TRunView& view)
+{
+    const std::uint64_t size = FileSize(path);
+    RequireSpace(path, size > kHeaderSize ? size - kHeaderSize : 0);
+    const bool replacing = options.SourceAction != TSourceAction::Leave;
+    const TDecryptOutcome outcome = DecryptSingleFile(path, password, m_ciphers, TFileOptions{replacing});
+    switch (outcome.Result) {
+    case TDecryptResult::NotEncrypted:
+        AlreadyDoneList.push_back(path);
+        view.FileSkipped(path, "not encrypted");
+        return;
+    case TDecryptResult::BadPassword:
+        BadPasswordList.push_back(path);
+        view.FileSkipped(path, "bad password");
+        return;
+    case TDecryptResult::Decrypted:
+        break;
+    }
+    if (outcome.Form == THeaderForm::Legacy) {
+        view.FileNote(path, "older header form, which carries its own key; encrypt it again");
+    }
+    if (options.Verify) {
+        try {
+            VerifyDecryption(path, outcome.OutputPath, *outcome.KeyBytes, outcome.AlgorithmIndex, m_ciphers);
+        } catch (...) {
+            RemoveQuietly(outcome.OutputPath);
+            throw;
+        }
+    }
+    if (!replacing) {
+        return;
+    }
+    // Unlike encryption, a failure of the source action ends the run.
+    ApplySourceAction(options.SourceAction, path, outcome.OutputPath);
+    WriteFileAttributes(path, ReadFileAttributes(path) & ~kAttrHidden);
+}
+
+void TFileRun::EndOfRun(bool encrypting, TRunView& view)
+{
+    const auto total = static_cast<std::int64_t>(WorkList.size());
+    view.TotalBar(total, total);
+    view.CurrentBar(1, 1);
+    if (!InUseList.empty()) {
+        view.LogLine(Plural(InUseList.size(), " file(s) skiped because file(s) in use."), 1);
+    }
+    if (!BadPasswordList.empty()) {
+        view.LogLine(Plural(BadPasswordList.size(), " file(s) skiped because bad password."), 1);
+    }
+    if (!AlreadyDoneList.empty()) {
+        view.LogLine(Plural(AlreadyDoneList.size(), encrypting ? " file(s) skiped because file(s) already encrypted."
+                                                               : " file(s) skiped because file(s) already decrypted."),
+                     0);
+    }
+    if (!UnsupportedList.empty()) {
+        view.LogLine(Plural(UnsupportedList.size(), " file(s) skiped because they are links, folders or special files."),
+                     1);
+    }
+    view.Refresh();
+    if (!InUseList.empty() || !BadPasswordList.empty() || !AlreadyDoneList.empty() || !UnsupportedList.empty()) {
+        view.FinalMessage(kCheckLogMessage);
+    }
+}
