@@ -180,15 +180,16 @@ public:
         if (ciphering) {
             m_bytesDone = m_bytesBefore + static_cast<std::uint64_t>(position);
         }
-        std::string extra = "[" + std::to_string(std::min(m_filesDone + 1, m_files)) + "/" +
-                            std::to_string(m_files) + "]";
+        char extra[96];
+        const int used = std::snprintf(extra, sizeof extra, "[%lld/%lld]",
+                                       static_cast<long long>(std::min(m_filesDone + 1, m_files)),
+                                       static_cast<long long>(m_files));
         const double elapsed = NowSeconds() - m_start;
-        if (ciphering && elapsed > 0.5 && m_bytesDone > 0) {
+        if (ciphering && elapsed > 0.5 && m_bytesDone > 0 && used > 0) {
             const double speed = static_cast<double>(m_bytesDone) / elapsed;
             const double left = static_cast<double>(m_totalBytes - std::min(m_totalBytes, m_bytesDone)) / speed;
-            char text[64];
-            std::snprintf(text, sizeof text, " %.1f MB/s, %.0f s left", speed / 1e6, left);
-            extra += text;
+            std::snprintf(extra + used, sizeof extra - static_cast<std::size_t>(used), " %.1f MB/s, %.0f s left",
+                          speed / 1e6, left);
         }
         m_line.Show(m_label, static_cast<std::uint64_t>(std::max<std::int64_t>(position, 0)),
                     static_cast<std::uint64_t>(std::max<std::int64_t>(maximum, 0)), extra);
