@@ -235,10 +235,6 @@ private:
 int RunFiles(const std::vector<std::string>& args, bool encrypting)
 {
     const TRunCommand command = ParseRunCommand(args, encrypting);
-    if (encrypting && AlgorithmAt(command.options.AlgorithmIndex).Create == nullptr) {
-        throw ECliExit(kExitUsage, "vellumox-cli: algorithm not available: " +
-                                       std::string(AlgorithmAt(command.options.AlgorithmIndex).Caption));
-    }
     TFileRun run;
     bool folderSkipped = false;
     for (const std::string& path : command.paths) {

@@ -150,7 +150,9 @@ std::vector<std::string> ExpandFolder(const std::string& folder)
 {
     std::vector<std::string> files;
     for (std::string& path : ListTree(folder).files) {
-        if (IsPlainFile(path)) {
+        // A folder's ".hidden" list is where the hidden attribute lives here, not the user's data:
+        // encrypting it would garble the attribute, and the run itself edits it as it goes.
+        if (IsPlainFile(path) && NameOfPath(path) != kHiddenListName) {
             files.push_back(std::move(path));
         }
     }

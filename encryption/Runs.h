@@ -107,8 +107,8 @@ private:
 void ApplySourceAction(TSourceAction action, const std::string& source, const std::string& output);
 
 // Every regular file below a folder at any depth, hidden ones included, in the order the walk
-// meets them; links are not followed and neither they nor FIFOs, devices and sockets are listed.
-// Folders that cannot be read are passed over.
+// meets them; links are not followed and neither they nor FIFOs, devices and sockets are listed,
+// nor the folders' hidden-name lists. Folders that cannot be read are passed over.
 std::vector<std::string> ExpandFolder(const std::string& folder);
 
 // Reads the output back and checks it against its source through the cipher again: a decryption

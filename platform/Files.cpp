@@ -135,7 +135,7 @@ void ClearNonBlocking(int fd)
 std::string HiddenListPath(const std::string& path)
 {
     const std::string folder = FolderOfPath(TrimSeparators(path));
-    return folder + ".hidden";
+    return folder + kHiddenListName;
 }
 
 bool ReadHiddenList(const std::string& listPath, std::vector<std::string>& lines)

@@ -72,6 +72,9 @@ void RemoveFile(const std::string& path);
 // Removes an empty folder.
 void RemoveFolder(const std::string& path);
 
+// The per-folder list of hidden names that stands in for the hidden attribute on POSIX.
+inline constexpr const char* kHiddenListName = ".hidden";
+
 std::uint32_t ReadFileAttributes(const std::string& path);
 // Sets read-only and hidden as asked; the other bits are the system's (Win32) or ignored (POSIX).
 // The `.hidden` list is rewritten only when it changes, through a temporary file and a rename, and

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
 
 namespace
@@ -48,24 +49,39 @@ TEST_F(CliCrypt, RoundTripWithPasswordFromFileAndStandardInput)
     EXPECT_EQ(ReadAll(dir / "data.bin.dec"), plain);
 }
 
-TEST_F(CliCrypt, EveryAvailableAlgorithmByIndexCaptionOrName)
+TEST_F(CliCrypt, EveryAlgorithmByIndexCaptionOrNameAtEveryLength)
 {
-    const TBytes plain = RandomBytes(8193, 2);
     for (const TAlgorithmInfo& info : AlgorithmTable()) {
-        if (info.Create == nullptr) {
-            continue;
+        SCOPED_TRACE(info.Caption);
+        for (const std::string& name : {std::string(info.Caption), std::string(info.Algorithm)}) {
+            WriteText(dir / "named", "by name");
+            const auto enc = Cli({"encrypt", "-a", name, "--password-file", dir / "pw", dir / "named"});
+            ASSERT_EQ(enc.exitCode, 0) << name << ": " << enc.err;
+            EXPECT_EQ(ReadAll(dir / "named.enc")[4], '0' + info.Index % 10);
         }
-        for (const std::string& name : {std::to_string(info.Index), std::string(info.Caption), std::string(info.Algorithm)}) {
-            SCOPED_TRACE(name);
-            WriteAll(dir / "f", plain);
-            const auto enc = Cli({"encrypt", "-a", name, "--password-file", dir / "pw", dir / "f"});
-            ASSERT_EQ(enc.exitCode, 0) << enc.err;
-            const TBytes file = ReadAll(dir / "f.enc");
+        // Around both block lengths and the 8192-byte piece.
+        std::vector<std::string> args = {"encrypt", "-a", std::to_string(info.Index), "--password-file", dir / "pw"};
+        std::map<std::string, TBytes> files;
+        for (std::size_t length : {0u, 1u, 7u, 8u, 9u, 15u, 16u, 17u, 8191u, 8192u, 8193u, 100000u}) {
+            const std::string path = dir / ("len" + std::to_string(length));
+            files[path] = RandomBytes(length, static_cast<unsigned>(length + 31 * info.Index));
+            WriteAll(path, files[path]);
+            args.push_back(path);
+        }
+        const auto enc = Cli(args);
+        ASSERT_EQ(enc.exitCode, 0) << enc.err;
+        std::vector<std::string> decryptArgs = {"decrypt", "--password-file", dir / "pw"};
+        for (const auto& [path, plain] : files) {
+            const TBytes file = ReadAll(path + ".enc");
+            EXPECT_EQ(file.size(), plain.size() + 21);
             EXPECT_EQ(file[3], '0' + info.Index / 10);
             EXPECT_EQ(file[4], '0' + info.Index % 10);
-            const auto dec = Cli({"decrypt", "--password-file", dir / "pw", dir / "f.enc"});
-            ASSERT_EQ(dec.exitCode, 0) << dec.err;
-            EXPECT_EQ(ReadAll(dir / "f.dec"), plain);
+            decryptArgs.push_back(path + ".enc");
+        }
+        const auto dec = Cli(decryptArgs);
+        ASSERT_EQ(dec.exitCode, 0) << dec.err;
+        for (const auto& [path, plain] : files) {
+            EXPECT_EQ(ReadAll(path + ".dec"), plain) << path;
         }
     }
 }

@@ -231,6 +231,7 @@ TEST_F(Runs, LinksAndSpecialFilesAreNeverProcessedThrough)
     ASSERT_EQ(::mkdir((dir / "tree/.sub").c_str(), 0755), 0);
     const std::string hidden = Make("tree/.sub/.hidden-file", 100, 13);
 
+    WriteText(dir / "tree/.hidden", "inside\n"); // attribute storage, not content
     const std::vector<std::string> files = ExpandFolder(dir / "tree");
     EXPECT_EQ(std::set<std::string>(files.begin(), files.end()), (std::set<std::string>{inside, hidden}));
 

@@ -1,0 +1,93 @@
+// vellumox-cli encrypt and decrypt as runs: in place, over folders, with the summary lines.
+#include "platform/Files.h"
+#include "tests/support/DecryptCheck.h"
+#include "tests/support/RunProcess.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+using TBytes = std::vector<std::uint8_t>;
+
+TProcessResult Cli(const std::vector<std::string>& args)
+{
+    return RunProcess(VX_CLI_PATH, args);
+}
+
+TBytes Text(const std::string& s)
+{
+    return TBytes(s.begin(), s.end());
+}
+
+class CliRuns : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        WriteText(outside / "pw", "in place\n");
+        pw = outside / "pw";
+    }
+    TTempDir dir;
+    TTempDir outside;
+    std::string pw;
+};
+
+TEST_F(CliRuns, InPlaceRoundTripOverAFolderWithDatesAndHiddenMark)
+{
+    ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0755), 0);
+    WriteText(dir / "top.txt", "top");
+    WriteText(dir / "sub/.dot", "hidden file");
+    RestoreFileTimes(dir / "top.txt", TFileTimes{{1000000000, 5}, std::nullopt});
+    const auto enc = Cli({"encrypt", "--source", "delete", "--keep-date", "--mark-hidden", "-r", "--password-file",
+                          pw, dir.Path()});
+    ASSERT_EQ(enc.exitCode, 0) << enc.err;
+    EXPECT_EQ(DecryptsTo(dir / "top.txt", "in place"), Text("top"));
+    EXPECT_EQ(DecryptsTo(dir / "sub/.dot", "in place"), Text("hidden file"));
+    EXPECT_FALSE(Exists(dir / "top.txt.enc"));
+    EXPECT_EQ(ReadFileTimes(dir / "top.txt").lastWrite, (TFileTime{1000000000, 5}));
+    EXPECT_NE(ReadFileAttributes(dir / "top.txt") & kAttrHidden, 0u);
+
+    const auto dec = Cli({"decrypt", "--source", "shred", "--verify", "-r", "--password-file", pw, dir.Path()});
+    ASSERT_EQ(dec.exitCode, 0) << dec.err;
+    EXPECT_EQ(ReadAll(dir / "top.txt"), Text("top"));
+    EXPECT_EQ(ReadAll(dir / "sub/.dot"), Text("hidden file"));
+    EXPECT_EQ(ReadFileAttributes(dir / "top.txt") & kAttrHidden, 0u);
+}
+
+TEST_F(CliRuns, SummaryLinesGoToStandardErrorAsTheLogShowsThem)
+{
+    WriteText(dir / "plain", "plain");
+    WriteText(dir / "done", "##$ marked");
+    ASSERT_EQ(::mkdir((dir / "folder").c_str(), 0755), 0);
+    ASSERT_EQ(::symlink((outside / "pw").c_str(), (dir / "link").c_str()), 0);
+    const auto enc = Cli({"encrypt", "--password-file", pw, dir / "plain", dir / "done", dir / "folder", dir / "link"});
+    EXPECT_EQ(enc.exitCode, 1);
+    EXPECT_NE(enc.err.find("skipped \"" + dir / "done" + "\": already encrypted"), std::string::npos) << enc.err;
+    EXPECT_NE(enc.err.find("skipped \"" + dir / "folder" + "\": a folder (use -r"), std::string::npos) << enc.err;
+    EXPECT_NE(enc.err.find("  1 file(s) skiped because file(s) already encrypted.\n"), std::string::npos) << enc.err;
+    EXPECT_NE(enc.err.find("Check message log for errors.\n"), std::string::npos) << enc.err;
+    EXPECT_TRUE(Exists(dir / "plain.enc"));
+    EXPECT_EQ(ReadAll(outside / "pw"), Text("in place\n")) << "the link was followed";
+
+    WriteText(outside / "wrong", "wrong\n");
+    const auto dec = Cli({"decrypt", "--password-file", outside / "wrong", dir / "plain.enc", dir / "plain"});
+    EXPECT_EQ(dec.exitCode, 1);
+    const std::string expected = "  1 file(s) skiped because bad password.\n"
+                                 "  1 file(s) skiped because file(s) already decrypted.\n"
+                                 "Check message log for errors.\n";
+    EXPECT_NE(dec.err.find(expected), std::string::npos) << dec.err;
+    EXPECT_FALSE(Exists(dir / "plain.dec"));
+}
+
+TEST_F(CliRuns, BadSourceActionIsAUsageError)
+{
+    WriteText(dir / "a", "a");
+    EXPECT_EQ(Cli({"encrypt", "--source", "burn", "--password-file", pw, dir / "a"}).exitCode, 2);
+    EXPECT_EQ(Cli({"decrypt", "--keep-date", "--password-file", pw, dir / "a"}).exitCode, 2);
+    EXPECT_FALSE(Exists(dir / "a.enc"));
+}
+} // namespace
