@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <exception>
 #include <stdexcept>
 
 namespace
@@ -128,6 +129,13 @@ void RequireSpace(const std::string& path, std::uint64_t needed)
 
 void ApplySourceAction(TSourceAction action, const std::string& source, const std::string& output)
 {
+    if (action == TSourceAction::Leave) {
+        return;
+    }
+    // The output's own entry must be on the disk before anything destroys the source: its data
+    // alone, without a name, would not survive a crash.
+    const std::string folder = FolderOfPath(source).empty() ? "." : FolderOfPath(source);
+    SyncFolder(folder);
     switch (action) {
     case TSourceAction::Leave:
         return;
@@ -135,15 +143,28 @@ void ApplySourceAction(TSourceAction action, const std::string& source, const st
         // One rename: at no moment does the name hold neither the source nor its complete output.
         RenameFile(output, source, TRenameMode::Replace);
         break;
-    case TSourceAction::Shred:
+    case TSourceAction::Shred: {
+        std::exception_ptr wipeError;
         if (IsPlainFile(source)) {
-            WipeDoD(source, 1, TWipeTarget::OperationDialog);
+            try {
+                WipeDoD(source, 1, TWipeTarget::OperationDialog);
+            } catch (...) {
+                wipeError = std::current_exception();
+            }
         }
-        // A source that survived its wipe (cancelled, or a failed delete) keeps its name.
-        RenameFile(output, source, TRenameMode::NoReplace);
+        // A wipe that failed part way still renames and deletes the source, so the output can
+        // take its name all the same; a source that survived its wipe keeps its name.
+        if (!FindEntry(source)) {
+            RenameFile(output, source, TRenameMode::NoReplace);
+        }
+        if (wipeError) {
+            SyncFolder(folder);
+            std::rethrow_exception(wipeError);
+        }
         break;
     }
-    SyncFolder(FolderOfPath(source).empty() ? "." : FolderOfPath(source));
+    }
+    SyncFolder(folder);
 }
 
 std::vector<std::string> ExpandFolder(const std::string& folder)
