@@ -11,6 +11,9 @@
 inline constexpr std::size_t kBenchBytes = std::size_t{64} << 20;
 inline constexpr std::size_t kBenchPiece = 8192;
 
+inline constexpr std::uint8_t kBenchKey[16] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef,
+                                              0xfe, 0xdc, 0xba, 0x98, 0x76, 0x54, 0x32, 0x10};
+
 inline std::vector<std::uint8_t>& BenchMessage()
 {
     static std::vector<std::uint8_t> message = [] {

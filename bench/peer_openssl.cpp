@@ -9,8 +9,6 @@
 
 namespace
 {
-const unsigned char kKey[16] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef,
-                                0xfe, 0xdc, 0xba, 0x98, 0x76, 0x54, 0x32, 0x10};
 const unsigned char kIv[16] = {};
 
 void BM_Evp(benchmark::State& state, const EVP_CIPHER* (*type)(), bool encrypt)
@@ -26,7 +24,7 @@ void BM_Evp(benchmark::State& state, const EVP_CIPHER* (*type)(), bool encrypt)
     for (auto _ : state) {
         if (EVP_CipherInit_ex(ctx, type(), nullptr, nullptr, nullptr, encrypt ? 1 : 0) != 1 ||
             EVP_CIPHER_CTX_set_key_length(ctx, 16) != 1 ||
-            EVP_CipherInit_ex(ctx, nullptr, nullptr, kKey, kIv, encrypt ? 1 : 0) != 1) {
+            EVP_CipherInit_ex(ctx, nullptr, nullptr, kBenchKey, kIv, encrypt ? 1 : 0) != 1) {
             state.SkipWithError("cipher not available");
             break;
         }

@@ -316,6 +316,7 @@ void TVX_blowfish::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, st
         std::uint32_t a1 = LoadBE32(in + 8) ^ p[17], b1 = LoadBE32(in + 12);
         std::uint32_t a2 = LoadBE32(in + 16) ^ p[17], b2 = LoadBE32(in + 20);
         std::uint32_t a3 = LoadBE32(in + 24) ^ p[17], b3 = LoadBE32(in + 28);
+#pragma GCC unroll 8
         for (int i = 16; i > 0; i -= 2) {
             b0 ^= F(a0) ^ p[i];
             b1 ^= F(a1) ^ p[i];

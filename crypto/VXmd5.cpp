@@ -13,29 +13,36 @@ inline std::uint32_t Rotl(std::uint32_t x, int s)
     return (x << s) | (x >> (32 - s));
 }
 
-// The round functions in the forms that need one operation fewer than RFC 1321's, same values.
+// The round functions in forms with the same values as RFC 1321's but a shorter chain of
+// dependent operations: the message word and constant are added to a before the function is known,
+// G adds its two disjoint halves separately so that only (d & b) waits for b, and H computes c ^ d
+// ahead of b.
 inline void StepF(std::uint32_t& a, std::uint32_t b, std::uint32_t c, std::uint32_t d, std::uint32_t x, int s,
                   std::uint32_t t)
 {
-    a = b + Rotl(a + (d ^ (b & (c ^ d))) + x + t, s);
+    const std::uint32_t early = a + x + t;
+    a = b + Rotl(early + (d ^ (b & (c ^ d))), s);
 }
 
 inline void StepG(std::uint32_t& a, std::uint32_t b, std::uint32_t c, std::uint32_t d, std::uint32_t x, int s,
                   std::uint32_t t)
 {
-    a = b + Rotl(a + (c ^ (d & (b ^ c))) + x + t, s);
+    const std::uint32_t early = a + x + t + (c & ~d);
+    a = b + Rotl(early + (b & d), s);
 }
 
 inline void StepH(std::uint32_t& a, std::uint32_t b, std::uint32_t c, std::uint32_t d, std::uint32_t x, int s,
                   std::uint32_t t)
 {
-    a = b + Rotl(a + (b ^ c ^ d) + x + t, s);
+    const std::uint32_t early = a + x + t;
+    a = b + Rotl(early + (b ^ (c ^ d)), s);
 }
 
 inline void StepI(std::uint32_t& a, std::uint32_t b, std::uint32_t c, std::uint32_t d, std::uint32_t x, int s,
                   std::uint32_t t)
 {
-    a = b + Rotl(a + (c ^ (b | ~d)) + x + t, s);
+    const std::uint32_t early = a + x + t;
+    a = b + Rotl(early + (c ^ (b | ~d)), s);
 }
 } // namespace
 
