@@ -7,6 +7,7 @@
 #include "platform/Files.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <stdexcept>
 
 namespace
@@ -40,17 +41,43 @@ int ParseIndex(std::uint8_t tens, std::uint8_t units)
     return index < kAlgorithmCount ? index : -1;
 }
 
-// The output of one file operation: created beside the source, removed again unless the operation
-// reaches its end, so that an error never leaves a half-written file that could pass for a result.
+bool AlreadyExists(const EFileError& e)
+{
+#ifdef _WIN32
+    return e.SystemError() == 80 || e.SystemError() == 183; // ERROR_FILE_EXISTS, ERROR_ALREADY_EXISTS
+#else
+    return e.SystemError() == EEXIST;
+#endif
+}
+
+// The output of one file operation. It is written under a name that held no file before, so that
+// no existing file is cut short: the final name itself for an intermediate output (the first free
+// one of NAME, NAME.1, NAME.2, ...), or a ".part" name beside it that replaces NAME only when the
+// new file is complete. Until it is committed, the output is removed again on any error, so a
+// half-written file never passes for a result.
 class TOutputFile
 {
 public:
-    TOutputFile(const std::string& source, const std::string& path, unsigned permissions) : m_path(path)
+    TOutputFile(const std::string& source, const std::string& path, unsigned permissions, bool intermediate)
+        : m_finalPath(path)
     {
-        if (IsSameFile(source, path)) {
+        if (!intermediate && IsSameFile(source, path)) {
             throw std::runtime_error("The output \"" + path + "\" is the source file itself; nothing was written.");
         }
-        m_writer.emplace(path, TCreateMode::CreateOrTruncate, permissions);
+        for (int attempt = 0; !m_writer; ++attempt) {
+            const std::string suffix = attempt == 0 ? "" : "." + std::to_string(attempt);
+            m_path = intermediate ? path + suffix : path + ".part" + suffix;
+            try {
+                m_writer.emplace(m_path, TCreateMode::CreateNew, permissions);
+            } catch (const EFileError& e) {
+                if (!AlreadyExists(e) || attempt == 999) {
+                    throw;
+                }
+            }
+        }
+        if (intermediate) {
+            m_finalPath = m_path;
+        }
     }
     ~TOutputFile()
     {
@@ -63,6 +90,7 @@ public:
     TOutputFile& operator=(const TOutputFile&) = delete;
 
     TFileWriter& Writer() { return *m_writer; }
+    const std::string& FinalPath() const { return m_finalPath; }
 
     void Commit(bool durable)
     {
@@ -70,11 +98,15 @@ public:
             m_writer->Sync();
         }
         m_writer->Close();
+        if (m_path != m_finalPath) {
+            RenameFile(m_path, m_finalPath, TRenameMode::Replace);
+        }
         m_committed = true;
     }
 
 private:
     std::string m_path;
+    std::string m_finalPath;
     std::optional<TFileWriter> m_writer;
     bool m_committed = false;
 };
@@ -181,8 +213,7 @@ TEncryptOutcome EncryptSingleFile(const std::string& source, const TPasswordKey&
     cipher.KeyFromPassword<TVX_md5>(password.Bytes());
     TWipeCipher wipeCipher(cipher);
 
-    const std::string outputPath = EncryptedOutputPath(source);
-    TOutputFile output(source, outputPath, reader.Permissions());
+    TOutputFile output(source, EncryptedOutputPath(source), reader.Permissions(), options.Intermediate);
     std::array<std::uint8_t, kHeaderSize> header{};
     std::copy(kMarker.begin(), kMarker.end(), header.begin());
     header[3] = static_cast<std::uint8_t>('0' + algorithm.Index / 10);
@@ -198,7 +229,7 @@ TEncryptOutcome EncryptSingleFile(const std::string& source, const TPasswordKey&
         throw std::runtime_error("The file \"" + source + "\" changed while it was being encrypted; nothing was kept.");
     }
     output.Commit(options.Durable);
-    return {TEncryptResult::Encrypted, outputPath};
+    return {TEncryptResult::Encrypted, output.FinalPath()};
 }
 
 TDecryptOutcome DecryptSingleFile(const std::string& source, const TPasswordKey& password, TCipherSet& ciphers,
@@ -233,12 +264,12 @@ TDecryptOutcome DecryptSingleFile(const std::string& source, const TPasswordKey&
     TWipeCipher wipeCipher(cipher);
 
     const std::uint64_t size = reader.Size();
-    outcome.OutputPath = DecryptedOutputPath(source);
-    TOutputFile output(source, outcome.OutputPath, reader.Permissions());
+    TOutputFile output(source, DecryptedOutputPath(source), reader.Permissions(), options.Intermediate);
     // The byte count includes the header already read, so the last request runs past the end and
     // comes back short: the body's pieces still fall where encryption put them.
     cipher.StreamDecrypt(reader, output.Writer(), size);
     output.Commit(options.Durable);
+    outcome.OutputPath = output.FinalPath();
     outcome.Result = TDecryptResult::Decrypted;
     return outcome;
 }

@@ -78,6 +78,9 @@ struct TFileOptions
 {
     // Flush the output to the disk before returning: needed before anything destroys the source.
     bool Durable = false;
+    // The output only passes through its name on the way to the source's place: it then takes the
+    // first free name of NAME, NAME.1, ... rather than replacing a file that already has NAME.
+    bool Intermediate = false;
 };
 
 struct TEncryptOutcome
@@ -97,7 +100,8 @@ struct TDecryptOutcome
 };
 
 // Both raise file and cipher errors; an output they created is removed before the error leaves
-// them, and the source is never written.
+// them, and the source is never written. An existing file under the output's name is replaced
+// only once the new output is complete (never when the output is intermediate).
 TEncryptOutcome EncryptSingleFile(const std::string& source, const TPasswordKey& password, int algorithmIndex,
                                   TCipherSet& ciphers, const TFileOptions& options = {});
 TDecryptOutcome DecryptSingleFile(const std::string& source, const TPasswordKey& password, TCipherSet& ciphers,

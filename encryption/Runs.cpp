@@ -284,7 +284,7 @@ void TFileRun::EncryptOne(const std::string& path, const TPasswordKey& password,
     RequireSpace(path, FileSize(path) + kHeaderSize);
     const bool replacing = options.SourceAction != TSourceAction::Leave;
     const TEncryptOutcome outcome =
-        EncryptSingleFile(path, password, options.AlgorithmIndex, m_ciphers, TFileOptions{replacing});
+        EncryptSingleFile(path, password, options.AlgorithmIndex, m_ciphers, TFileOptions{replacing, replacing});
     if (outcome.Result == TEncryptResult::AlreadyEncrypted) {
         AlreadyDoneList.push_back(path);
         view.FileSkipped(path, "already encrypted");
@@ -322,7 +322,7 @@ void TFileRun::DecryptOne(const std::string& path, const TPasswordKey& password,
     const std::uint64_t size = FileSize(path);
     RequireSpace(path, size > kHeaderSize ? size - kHeaderSize : 0);
     const bool replacing = options.SourceAction != TSourceAction::Leave;
-    const TDecryptOutcome outcome = DecryptSingleFile(path, password, m_ciphers, TFileOptions{replacing});
+    const TDecryptOutcome outcome = DecryptSingleFile(path, password, m_ciphers, TFileOptions{replacing, replacing});
     switch (outcome.Result) {
     case TDecryptResult::NotEncrypted:
         AlreadyDoneList.push_back(path);

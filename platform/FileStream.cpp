@@ -101,7 +101,7 @@ std::string SystemErrorText(int systemError)
 }
 #endif
 
-TFileReader::TFileReader(const std::string& path) : m_path(path), m_handle(kNoHandle)
+TFileReader::TFileReader(const std::string& path) : m_path(path), m_handle(kNoHandle), m_buffer(kIoBuffer)
 {
 #ifdef _WIN32
     m_handle = CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -124,7 +124,6 @@ TFileReader::TFileReader(const std::string& path) : m_path(path), m_handle(kNoHa
     if (m_handle == kNoHandle) {
         throw EFileError("Cannot open", path, LastError());
     }
-    m_buffer.resize(kIoBuffer);
 }
 
 TFileReader::~TFileReader()
@@ -225,7 +224,7 @@ std::uint64_t TFileReader::Size() const
 }
 
 TFileWriter::TFileWriter(const std::string& path, TCreateMode mode, unsigned permissions)
-    : m_path(path), m_handle(kNoHandle)
+    : m_path(path), m_handle(kNoHandle), m_buffer(kIoBuffer)
 {
 #ifdef _WIN32
     (void)permissions;
@@ -240,7 +239,6 @@ TFileWriter::TFileWriter(const std::string& path, TCreateMode mode, unsigned per
     if (m_handle == kNoHandle) {
         throw EFileError("Cannot create", path, LastError());
     }
-    m_buffer.resize(kIoBuffer);
 }
 
 TFileWriter::~TFileWriter()

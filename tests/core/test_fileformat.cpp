@@ -266,10 +266,11 @@ TEST_F(FileFormat, DecryptionTriesTheOtherByteFormsOfTheSameText)
     }
 }
 
-TEST_F(FileFormat, AWriteErrorRemovesThePartialOutputAndKeepsTheSource)
+TEST_F(FileFormat, AWriteErrorRemovesThePartialOutputAndKeepsTheSourceAndAnyOlderOutput)
 {
     const TBytes plain = RandomBytes(200000, 14);
     WriteAll(dir / "big", plain);
+    WriteText(dir / "big.enc", "an older output, kept until a new one is complete");
     // A child process with a small file-size limit: writes past it fail like a full disk.
     const pid_t child = fork();
     ASSERT_GE(child, 0);
@@ -291,8 +292,14 @@ TEST_F(FileFormat, AWriteErrorRemovesThePartialOutputAndKeepsTheSource)
     waitpid(child, &status, 0);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 42) << "expected a file error naming the output";
-    EXPECT_FALSE(Exists(dir / "big.enc"));
+    EXPECT_EQ(ReadAll(dir / "big.enc"), Text("an older output, kept until a new one is complete"));
+    EXPECT_FALSE(Exists(dir / "big.enc.part"));
     EXPECT_EQ(ReadAll(dir / "big"), plain);
+
+    // Without the limit the new output replaces the older one.
+    EncryptSingleFile(dir / "big", TPasswordKey("full"), 0, ciphers);
+    EXPECT_EQ(ReadAll(dir / "big.enc").size(), plain.size() + 21);
+    EXPECT_FALSE(Exists(dir / "big.enc.part"));
 }
 
 TEST_F(FileFormat, RefusesToWriteOverTheSourceItself)

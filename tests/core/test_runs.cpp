@@ -55,6 +55,11 @@ struct TRecordingView final : TRunView
     void FinalMessage(const std::string& text) override { messages.push_back(text); }
 };
 
+TBytes Text(const std::string& s)
+{
+    return TBytes(s.begin(), s.end());
+}
+
 class Runs : public testing::Test
 {
 protected:
@@ -197,6 +202,29 @@ TEST_F(Runs, MixedDecryptionListWithTwoAlgorithmsAndAWrongPassword)
     run.WorkList = {other};
     run.RunDecryption("", options, emptyView);
     EXPECT_EQ(run.BadPasswordList, std::vector<std::string>{other});
+}
+
+TEST_F(Runs, InPlaceNeverReplacesAFileThatHasTheOutputsName)
+{
+    // "a.enc" is the user's own file and in the list too: encrypting "a" in place must not use it
+    // as the place for a's output.
+    const std::string a = Make("a", 3000, 21);
+    const std::string aEnc = Make("a.enc", 2000, 22);
+    WriteText(dir / "a.enc.1", "also the user's");
+    for (TSourceAction action : {TSourceAction::Delete, TSourceAction::Shred}) {
+        run.WorkList = {a, aEnc};
+        TRunOptions options;
+        options.SourceAction = action;
+        run.RunEncryption("pw", options, view);
+        EXPECT_EQ(DecryptsTo(a, "pw"), contents[a]);
+        EXPECT_EQ(DecryptsTo(aEnc, "pw"), contents[aEnc]);
+        EXPECT_EQ(ReadAll(dir / "a.enc.1"), Text("also the user's"));
+        run.RunDecryption("pw", options, view);
+        EXPECT_EQ(ReadAll(a), contents[a]);
+        EXPECT_EQ(ReadAll(aEnc), contents[aEnc]);
+        EXPECT_FALSE(Exists(dir / "a.enc.2"));
+        EXPECT_FALSE(Exists(dir / "a.dec"));
+    }
 }
 
 TEST_F(Runs, AVanishedFileStopsTheRunThereAndLosesNothing)
