@@ -141,8 +141,10 @@ void ApplySourceAction(TSourceAction action, const std::string& source, const st
         return;
     case TSourceAction::Delete:
         // One rename: at no moment does the name hold neither the source nor its complete output.
+        // Whether a crash keeps the rename or not, the name holds one of the two, so the rename
+        // itself needs no flush of its own.
         RenameFile(output, source, TRenameMode::Replace);
-        break;
+        return;
     case TSourceAction::Shred: {
         std::exception_ptr wipeError;
         if (IsPlainFile(source)) {
@@ -157,14 +159,13 @@ void ApplySourceAction(TSourceAction action, const std::string& source, const st
         if (!FindEntry(source)) {
             RenameFile(output, source, TRenameMode::NoReplace);
         }
+        SyncFolder(folder);
         if (wipeError) {
-            SyncFolder(folder);
             std::rethrow_exception(wipeError);
         }
-        break;
+        return;
     }
     }
-    SyncFolder(folder);
 }
 
 std::vector<std::string> ExpandFolder(const std::string& folder)
