@@ -1,5 +1,6 @@
 // vellumox-cli encrypt, decrypt, info, algorithms, selftest: run as a process on real files.
 #include "encryption/Algorithms.h"
+#include "tests/support/Bytes.h"
 #include "tests/support/RunProcess.h"
 #include "tests/support/TempDir.h"
 
@@ -15,16 +16,6 @@ using TBytes = std::vector<std::uint8_t>;
 TProcessResult Cli(const std::vector<std::string>& args, const std::string& input = {})
 {
     return RunProcess(VX_CLI_PATH, args, input);
-}
-
-TBytes RandomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    TBytes out(n);
-    for (auto& b : out) {
-        b = static_cast<std::uint8_t>(rng());
-    }
-    return out;
 }
 
 class CliCrypt : public testing::Test

@@ -1,5 +1,6 @@
 // vellumox-cli encrypt and decrypt as runs: in place, over folders, with the summary lines.
 #include "platform/Files.h"
+#include "tests/support/Bytes.h"
 #include "tests/support/DecryptCheck.h"
 #include "tests/support/RunProcess.h"
 #include "tests/support/TempDir.h"
@@ -16,11 +17,6 @@ using TBytes = std::vector<std::uint8_t>;
 TProcessResult Cli(const std::vector<std::string>& args)
 {
     return RunProcess(VX_CLI_PATH, args);
-}
-
-TBytes Text(const std::string& s)
-{
-    return TBytes(s.begin(), s.end());
 }
 
 class CliRuns : public testing::Test

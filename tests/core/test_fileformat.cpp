@@ -5,6 +5,7 @@
 #include "encryption/PasswordBytes.h"
 #include "platform/FileStream.h"
 #include "platform/Files.h"
+#include "tests/support/Bytes.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/VectorFile.h"
 
@@ -23,16 +24,6 @@
 namespace
 {
 using TBytes = std::vector<std::uint8_t>;
-
-TBytes RandomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    TBytes out(n);
-    for (auto& b : out) {
-        b = static_cast<std::uint8_t>(rng());
-    }
-    return out;
-}
 
 TBytes OracleMd5(const TBytes& data)
 {
@@ -83,11 +74,6 @@ TBytes OracleBlowfishFile(const TBytes& passwordBytes, const TBytes& plain)
     file.insert(file.end(), check.begin(), check.end());
     file.insert(file.end(), body.begin(), body.end());
     return file;
-}
-
-TBytes Text(const std::string& s)
-{
-    return TBytes(s.begin(), s.end());
 }
 
 class FileFormat : public testing::Test

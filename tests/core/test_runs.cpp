@@ -4,6 +4,7 @@
 #include "encryption/Runs.h"
 #include "platform/FileStream.h"
 #include "platform/Files.h"
+#include "tests/support/Bytes.h"
 #include "tests/support/DecryptCheck.h"
 #include "tests/support/TempDir.h"
 
@@ -26,16 +27,6 @@ namespace
 {
 using TBytes = std::vector<std::uint8_t>;
 
-TBytes RandomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    TBytes out(n);
-    for (auto& b : out) {
-        b = static_cast<std::uint8_t>(rng());
-    }
-    return out;
-}
-
 struct TRecordingView final : TRunView
 {
     std::vector<std::pair<std::string, int>> log;
@@ -54,11 +45,6 @@ struct TRecordingView final : TRunView
     void Refresh() override { ++refreshes; }
     void FinalMessage(const std::string& text) override { messages.push_back(text); }
 };
-
-TBytes Text(const std::string& s)
-{
-    return TBytes(s.begin(), s.end());
-}
 
 class Runs : public testing::Test
 {

@@ -4,6 +4,7 @@
 #include "crypto/VXblowfish.h"
 #include "crypto/VXmd5.h"
 #include "crypto/VXmemstream.h"
+#include "tests/support/Bytes.h"
 #include "tests/support/VectorFile.h"
 
 #include <gtest/gtest.h>
@@ -13,16 +14,6 @@
 namespace
 {
 using TBytes = std::vector<std::uint8_t>;
-
-TBytes RandomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    TBytes out(n);
-    for (auto& b : out) {
-        b = static_cast<std::uint8_t>(rng());
-    }
-    return out;
-}
 
 TBytes Md5(std::string_view text)
 {
