@@ -65,8 +65,11 @@ public:
             throw std::runtime_error("The output \"" + path + "\" is the source file itself; nothing was written.");
         }
         for (int attempt = 0; !m_writer; ++attempt) {
-            const std::string suffix = attempt == 0 ? "" : "." + std::to_string(attempt);
-            m_path = intermediate ? path + suffix : path + ".part" + suffix;
+            m_path = intermediate ? path : path + ".part";
+            if (attempt != 0) {
+                m_path += '.';
+                m_path += std::to_string(attempt);
+            }
             try {
                 m_writer.emplace(m_path, TCreateMode::CreateNew, permissions);
             } catch (const EFileError& e) {
