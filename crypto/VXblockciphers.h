@@ -74,6 +74,37 @@ class TVX_blockcipher128 : public TVX_blockcipherN<16>
 {
 };
 
+// One known answer for a cipher's CheckVectors: a key of `bits` bits (the first bits/8 bytes of
+// key), a block and what it encrypts to.
+template <std::size_t KeyBytes, std::size_t N>
+struct TKnownAnswer
+{
+    std::uint32_t bits;
+    std::array<std::uint8_t, KeyBytes> key;
+    std::array<std::uint8_t, N> plain;
+    std::array<std::uint8_t, N> cipher;
+};
+
+// Keys a fresh cipher for each answer, encrypts the block, rewinds (which single blocks must not
+// depend on), decrypts the result again and wipes; true only when every comparison matches.
+template <class TCipher, std::size_t KeyBytes, std::size_t N, std::size_t Count>
+bool CheckKnownAnswers(const TKnownAnswer<KeyBytes, N> (&answers)[Count])
+{
+    bool ok = true;
+    for (const auto& answer : answers) {
+        TCipher cipher;
+        std::array<std::uint8_t, N> block{};
+        cipher.KeySetup(answer.key, answer.bits);
+        cipher.EncryptBlock(answer.plain, block);
+        ok = ok && block == answer.cipher;
+        cipher.Rewind();
+        cipher.DecryptBlock(block, block);
+        ok = ok && block == answer.plain;
+        cipher.Wipe();
+    }
+    return ok;
+}
+
 // Big-endian and little-endian word access used by the ciphers' block functions.
 inline std::uint32_t LoadBE32(const std::uint8_t* p)
 {

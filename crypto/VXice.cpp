@@ -264,17 +264,11 @@ void TVX_ice::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::si
 bool TVX_ice::CheckVectors()
 {
     // The certification triplet published with ICE (level 1).
-    static constexpr std::array<std::uint8_t, 8> kKey = {0xde, 0xad, 0xbe, 0xef, 0x01, 0x23, 0x45, 0x67};
-    static constexpr std::array<std::uint8_t, 8> kPlain = {0xfe, 0xdc, 0xba, 0x98, 0x76, 0x54, 0x32, 0x10};
-    static constexpr std::array<std::uint8_t, 8> kCipher = {0x7d, 0x6e, 0xf1, 0xef, 0x30, 0xd4, 0x7a, 0x96};
-    TVX_ice cipher;
-    cipher.KeySetup(kKey, 64);
-    std::array<std::uint8_t, 8> block{};
-    cipher.EncryptBlock(kPlain, block);
-    bool ok = block == kCipher;
-    cipher.Rewind();
-    cipher.DecryptBlock(block, block);
-    ok = ok && block == kPlain;
-    cipher.Wipe();
-    return ok;
+    static constexpr TKnownAnswer<8, 8> kVectors[] = {
+        {64,
+         {0xde, 0xad, 0xbe, 0xef, 0x01, 0x23, 0x45, 0x67},
+         {0xfe, 0xdc, 0xba, 0x98, 0x76, 0x54, 0x32, 0x10},
+         {0x7d, 0x6e, 0xf1, 0xef, 0x30, 0xd4, 0x7a, 0x96}},
+    };
+    return CheckKnownAnswers<TVX_ice>(kVectors);
 }

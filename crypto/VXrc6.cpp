@@ -211,14 +211,8 @@ void TVX_rc6::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::si
 
 bool TVX_rc6::CheckVectors()
 {
-    struct TVector
-    {
-        std::uint32_t bits;
-        std::array<std::uint8_t, 32> key;
-        std::array<std::uint8_t, 16> plain, cipher;
-    };
     // The non-zero 128-bit and 256-bit vectors of the RC6 specification.
-    static constexpr TVector kVectors[] = {
+    static constexpr TKnownAnswer<32, 16> kVectors[] = {
         {128,
          {0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef, 0x01, 0x12, 0x23, 0x34, 0x45, 0x56, 0x67, 0x78},
          {0x02, 0x13, 0x24, 0x35, 0x46, 0x57, 0x68, 0x79, 0x8a, 0x9b, 0xac, 0xbd, 0xce, 0xdf, 0xe0, 0xf1},
@@ -229,16 +223,5 @@ bool TVX_rc6::CheckVectors()
          {0x02, 0x13, 0x24, 0x35, 0x46, 0x57, 0x68, 0x79, 0x8a, 0x9b, 0xac, 0xbd, 0xce, 0xdf, 0xe0, 0xf1},
          {0xc8, 0x24, 0x18, 0x16, 0xf0, 0xd7, 0xe4, 0x89, 0x20, 0xad, 0x16, 0xa1, 0x67, 0x4e, 0x5d, 0x48}},
     };
-    bool ok = true;
-    for (const TVector& v : kVectors) {
-        TVX_rc6 cipher;
-        std::array<std::uint8_t, 16> block{};
-        cipher.KeySetup(v.key, v.bits);
-        cipher.EncryptBlock(v.plain, block);
-        ok = ok && block == v.cipher;
-        cipher.DecryptBlock(block, block);
-        ok = ok && block == v.plain;
-        cipher.Wipe();
-    }
-    return ok;
+    return CheckKnownAnswers<TVX_rc6>(kVectors);
 }

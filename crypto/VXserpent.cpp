@@ -725,14 +725,8 @@ void TVX_serpent::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std
 
 bool TVX_serpent::CheckVectors()
 {
-    struct TVector
-    {
-        std::uint32_t bits;
-        std::array<std::uint8_t, 32> key;
-        std::array<std::uint8_t, 16> plain, cipher;
-    };
     // Published vectors for the three key lengths, in the byte order of the little-endian words.
-    static constexpr TVector kVectors[] = {
+    static constexpr TKnownAnswer<32, 16> kVectors[] = {
         {128,
          {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0a, 0x0b, 0x0c, 0x0d, 0x0e, 0x0f},
          {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff},
@@ -748,16 +742,5 @@ bool TVX_serpent::CheckVectors()
          {0x3d, 0xa4, 0x6f, 0xfa, 0x6f, 0x4d, 0x6f, 0x30, 0xcd, 0x25, 0x83, 0x33, 0xe5, 0xa6, 0x13, 0x69},
          {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff}},
     };
-    bool ok = true;
-    for (const TVector& v : kVectors) {
-        TVX_serpent cipher;
-        std::array<std::uint8_t, 16> block{};
-        cipher.KeySetup(v.key, v.bits);
-        cipher.EncryptBlock(v.plain, block);
-        ok = ok && block == v.cipher;
-        cipher.DecryptBlock(block, block);
-        cipher.Wipe();
-        ok = ok && block == v.plain;
-    }
-    return ok;
+    return CheckKnownAnswers<TVX_serpent>(kVectors);
 }
