@@ -1,5 +1,6 @@
 #include "crypto/VXcast256.h"
 
+#include "crypto/VXlanes.h"
 #include "crypto/VXsecmem.h"
 
 #include <algorithm>
@@ -7,6 +8,8 @@
 
 namespace
 {
+constexpr bool kBigEndian = true;
+
 // S1 to S4 of CAST-128 (RFC 2144), which CAST-256 takes over unchanged.
 constexpr std::uint32_t kS[4][256] = {
     {
@@ -218,9 +221,6 @@ inline int Rot(std::uint32_t kr)
 // W lanes of independent blocks, each held as the words A, B, C, D. The lanes go through every
 // step side by side so that their table look-ups overlap; W = 1 is the plain block function.
 template <std::size_t W>
-using TLanes = std::uint32_t[W][4];
-
-template <std::size_t W>
 [[gnu::always_inline]] inline void Quad(TLanes<W>& x, const std::uint32_t* kr, const std::uint32_t* km)
 {
 #pragma GCC unroll 16
@@ -288,29 +288,6 @@ template <std::size_t W>
     }
 }
 
-template <std::size_t W>
-[[gnu::always_inline]] inline void LoadLanes(TLanes<W>& x, const std::uint8_t* in)
-{
-#pragma GCC unroll 16
-    for (std::size_t l = 0; l < W; ++l) {
-#pragma GCC unroll 16
-        for (std::size_t w = 0; w < 4; ++w) {
-            x[l][w] = LoadBE32(in + 16 * l + 4 * w);
-        }
-    }
-}
-
-template <std::size_t W>
-[[gnu::always_inline]] inline void StoreLanes(const TLanes<W>& x, std::uint8_t* out)
-{
-#pragma GCC unroll 16
-    for (std::size_t l = 0; l < W; ++l) {
-#pragma GCC unroll 16
-        for (std::size_t w = 0; w < 4; ++w) {
-            StoreBE32(out + 16 * l + 4 * w, x[l][w]);
-        }
-    }
-}
 } // namespace
 
 TVX_cast256::TVX_cast256()
@@ -382,32 +359,32 @@ void TVX_cast256::ExpandKey(std::span<const std::uint8_t> key, std::uint32_t siz
 void TVX_cast256::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out)
 {
     TLanes<1> x;
-    LoadLanes<1>(x, in);
+    LoadLanes<1, kBigEndian>(x, in);
     EncryptLanes<1>(x, m_kr.data(), m_km.data());
-    StoreLanes<1>(x, out);
+    StoreLanes<1, kBigEndian>(x, out);
 }
 
 void TVX_cast256::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out)
 {
     TLanes<1> x;
-    LoadLanes<1>(x, in);
+    LoadLanes<1, kBigEndian>(x, in);
     DecryptLanes<1>(x, m_kr.data(), m_km.data());
-    StoreLanes<1>(x, out);
+    StoreLanes<1, kBigEndian>(x, out);
 }
 
 void TVX_cast256::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
 {
     TLanes<1> x;
-    LoadLanes<1>(x, m_chainBlock.data());
+    LoadLanes<1, kBigEndian>(x, m_chainBlock.data());
     for (std::size_t b = 0; b < blocks; ++b, in += 16, out += 16) {
 #pragma GCC unroll 16
         for (std::size_t w = 0; w < 4; ++w) {
             x[0][w] ^= LoadBE32(in + 4 * w);
         }
         EncryptLanes<1>(x, m_kr.data(), m_km.data());
-        StoreLanes<1>(x, out);
+        StoreLanes<1, kBigEndian>(x, out);
     }
-    StoreLanes<1>(x, m_chainBlock.data());
+    StoreLanes<1, kBigEndian>(x, m_chainBlock.data());
 }
 
 // CBC decryption does not depend on the chain, so several blocks go through the rounds together.
@@ -416,9 +393,9 @@ void TVX_cast256::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std
     constexpr std::size_t kLanes = 2;
     for (; blocks >= kLanes; blocks -= kLanes, in += 16 * kLanes, out += 16 * kLanes) {
         TLanes<kLanes> x;
-        LoadLanes<kLanes>(x, in);
+        LoadLanes<kLanes, kBigEndian>(x, in);
         DecryptLanes<kLanes>(x, m_kr.data(), m_km.data());
-        StoreLanes<kLanes>(x, out);
+        StoreLanes<kLanes, kBigEndian>(x, out);
     }
     for (; blocks > 0; --blocks, in += 16, out += 16) {
         DoDecryptBlock(in, out);

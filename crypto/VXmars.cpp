@@ -1,5 +1,6 @@
 #include "crypto/VXmars.h"
 
+#include "crypto/VXlanes.h"
 #include "crypto/VXsecmem.h"
 
 #include <algorithm>
@@ -7,6 +8,8 @@
 
 namespace
 {
+constexpr bool kBigEndian = false;
+
 // The S-box of the MARS paper. Entry 5i + k is word k of SHA-1(5i | 0xB7E15162 | 0x243F6A88 |
 // 0x02917D59), all four input words and the five output words little-endian, except for entries
 // 17, 67, 76, 131, 147, 210, 297, 351 and 420, which the authors altered afterwards to give the
@@ -105,9 +108,6 @@ constexpr std::size_t kS1 = 256;
 // W lanes of independent blocks as the words D0..D3; W = 1 is the plain block function. The words
 // are renamed between rounds instead of rotated: template arguments name the positions of D0..D3
 // for one round, and four rounds written out bring the names back where they started.
-template <std::size_t W>
-using TLanes = std::uint32_t[W][4];
-
 #define VX_INLINE [[gnu::always_inline]] inline
 #define VX_LANES _Pragma("GCC unroll 16") for (std::size_t l = 0; l < W; ++l)
 
@@ -347,28 +347,6 @@ VX_INLINE void DecryptLanes(TLanes<W>& x, const std::uint32_t* k)
     }
 }
 
-template <std::size_t W>
-VX_INLINE void LoadLanes(TLanes<W>& x, const std::uint8_t* in)
-{
-    VX_LANES
-    {
-        for (std::size_t w = 0; w < 4; ++w) {
-            x[l][w] = LoadLE32(in + 16 * l + 4 * w);
-        }
-    }
-}
-
-template <std::size_t W>
-VX_INLINE void StoreLanes(const TLanes<W>& x, std::uint8_t* out)
-{
-    VX_LANES
-    {
-        for (std::size_t w = 0; w < 4; ++w) {
-            StoreLE32(out + 16 * l + 4 * w, x[l][w]);
-        }
-    }
-}
-
 #undef VX_LANES
 #undef VX_INLINE
 
@@ -460,31 +438,31 @@ void TVX_mars::ExpandKey(std::span<const std::uint8_t> key, std::uint32_t sizeBi
 void TVX_mars::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out)
 {
     TLanes<1> x;
-    LoadLanes<1>(x, in);
+    LoadLanes<1, kBigEndian>(x, in);
     EncryptLanes<1>(x, m_k.data());
-    StoreLanes<1>(x, out);
+    StoreLanes<1, kBigEndian>(x, out);
 }
 
 void TVX_mars::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out)
 {
     TLanes<1> x;
-    LoadLanes<1>(x, in);
+    LoadLanes<1, kBigEndian>(x, in);
     DecryptLanes<1>(x, m_k.data());
-    StoreLanes<1>(x, out);
+    StoreLanes<1, kBigEndian>(x, out);
 }
 
 void TVX_mars::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
 {
     TLanes<1> x;
-    LoadLanes<1>(x, m_chainBlock.data());
+    LoadLanes<1, kBigEndian>(x, m_chainBlock.data());
     for (std::size_t b = 0; b < blocks; ++b, in += 16, out += 16) {
         for (std::size_t w = 0; w < 4; ++w) {
             x[0][w] ^= LoadLE32(in + 4 * w);
         }
         EncryptLanes<1>(x, m_k.data());
-        StoreLanes<1>(x, out);
+        StoreLanes<1, kBigEndian>(x, out);
     }
-    StoreLanes<1>(x, m_chainBlock.data());
+    StoreLanes<1, kBigEndian>(x, m_chainBlock.data());
 }
 
 // CBC decryption does not depend on the chain, so two blocks go through the rounds together.
@@ -493,9 +471,9 @@ void TVX_mars::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::s
     constexpr std::size_t kLanes = 2;
     for (; blocks >= kLanes; blocks -= kLanes, in += 16 * kLanes, out += 16 * kLanes) {
         TLanes<kLanes> x;
-        LoadLanes<kLanes>(x, in);
+        LoadLanes<kLanes, kBigEndian>(x, in);
         DecryptLanes<kLanes>(x, m_k.data());
-        StoreLanes<kLanes>(x, out);
+        StoreLanes<kLanes, kBigEndian>(x, out);
     }
     for (; blocks > 0; --blocks, in += 16, out += 16) {
         DoDecryptBlock(in, out);

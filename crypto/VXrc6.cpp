@@ -1,5 +1,6 @@
 #include "crypto/VXrc6.h"
 
+#include "crypto/VXlanes.h"
 #include "crypto/VXsecmem.h"
 
 #include <algorithm>
@@ -7,6 +8,8 @@
 
 namespace
 {
+constexpr bool kBigEndian = false;
+
 constexpr std::size_t kRounds = 20;
 constexpr std::size_t kScheduleWords = 2 * kRounds + 4;
 
@@ -18,9 +21,6 @@ inline int Rot(std::uint32_t r)
 // W lanes of independent blocks as the words A, B, C, D; W = 1 is the plain block function. The
 // words are renamed between rounds instead of moved: round r works on the positions (r - 1) mod 4
 // and on, so four rounds written out bring the names back where they started.
-template <std::size_t W>
-using TLanes = std::uint32_t[W][4];
-
 template <std::size_t A, std::size_t B, std::size_t C, std::size_t D, std::size_t W>
 [[gnu::always_inline]] inline void EncryptRound(TLanes<W>& x, const std::uint32_t* s)
 {
@@ -89,29 +89,6 @@ template <std::size_t W>
     }
 }
 
-template <std::size_t W>
-[[gnu::always_inline]] inline void LoadLanes(TLanes<W>& x, const std::uint8_t* in)
-{
-#pragma GCC unroll 16
-    for (std::size_t l = 0; l < W; ++l) {
-#pragma GCC unroll 16
-        for (std::size_t w = 0; w < 4; ++w) {
-            x[l][w] = LoadLE32(in + 16 * l + 4 * w);
-        }
-    }
-}
-
-template <std::size_t W>
-[[gnu::always_inline]] inline void StoreLanes(const TLanes<W>& x, std::uint8_t* out)
-{
-#pragma GCC unroll 16
-    for (std::size_t l = 0; l < W; ++l) {
-#pragma GCC unroll 16
-        for (std::size_t w = 0; w < 4; ++w) {
-            StoreLE32(out + 16 * l + 4 * w, x[l][w]);
-        }
-    }
-}
 } // namespace
 
 TVX_rc6::TVX_rc6()
@@ -165,32 +142,32 @@ void TVX_rc6::ExpandKey(std::span<const std::uint8_t> key, std::uint32_t sizeBit
 void TVX_rc6::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out)
 {
     TLanes<1> x;
-    LoadLanes<1>(x, in);
+    LoadLanes<1, kBigEndian>(x, in);
     EncryptLanes<1>(x, m_s.data());
-    StoreLanes<1>(x, out);
+    StoreLanes<1, kBigEndian>(x, out);
 }
 
 void TVX_rc6::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out)
 {
     TLanes<1> x;
-    LoadLanes<1>(x, in);
+    LoadLanes<1, kBigEndian>(x, in);
     DecryptLanes<1>(x, m_s.data());
-    StoreLanes<1>(x, out);
+    StoreLanes<1, kBigEndian>(x, out);
 }
 
 void TVX_rc6::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
 {
     TLanes<1> x;
-    LoadLanes<1>(x, m_chainBlock.data());
+    LoadLanes<1, kBigEndian>(x, m_chainBlock.data());
     for (std::size_t b = 0; b < blocks; ++b, in += 16, out += 16) {
 #pragma GCC unroll 16
         for (std::size_t w = 0; w < 4; ++w) {
             x[0][w] ^= LoadLE32(in + 4 * w);
         }
         EncryptLanes<1>(x, m_s.data());
-        StoreLanes<1>(x, out);
+        StoreLanes<1, kBigEndian>(x, out);
     }
-    StoreLanes<1>(x, m_chainBlock.data());
+    StoreLanes<1, kBigEndian>(x, m_chainBlock.data());
 }
 
 // CBC decryption does not depend on the chain, so several blocks go through the rounds together
@@ -200,9 +177,9 @@ void TVX_rc6::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::si
     constexpr std::size_t kLanes = 2;
     for (; blocks >= kLanes; blocks -= kLanes, in += 16 * kLanes, out += 16 * kLanes) {
         TLanes<kLanes> x;
-        LoadLanes<kLanes>(x, in);
+        LoadLanes<kLanes, kBigEndian>(x, in);
         DecryptLanes<kLanes>(x, m_s.data());
-        StoreLanes<kLanes>(x, out);
+        StoreLanes<kLanes, kBigEndian>(x, out);
     }
     for (; blocks > 0; --blocks, in += 16, out += 16) {
         DoDecryptBlock(in, out);
@@ -211,7 +188,7 @@ void TVX_rc6::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::si
 
 bool TVX_rc6::CheckVectors()
 {
-    // The non-zero 128-bit and 256-bit vectors of the RC6 specification.
+    // The non-zero 128-bit and 256-bit vectors of the RC6 paper.
     static constexpr TKnownAnswer<32, 16> kVectors[] = {
         {128,
          {0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef, 0x01, 0x12, 0x23, 0x34, 0x45, 0x56, 0x67, 0x78},
