@@ -32,6 +32,11 @@ public:
         std::memcpy(m_out.data() + m_position, data.data(), data.size());
         m_position += data.size();
     }
+    std::span<std::uint8_t> Reserve(std::size_t size) override
+    {
+        return std::span(m_out).subspan(m_position, size);
+    }
+    void Commit(std::size_t size) override { m_position += size; }
 
 private:
     std::vector<std::uint8_t>& m_out;

@@ -3,6 +3,7 @@
 #include "crypto/VXbase64.h"
 #include "crypto/VXsecmem.h"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -98,17 +99,40 @@ std::uint64_t TVX_cipher::Stream(TVX_readstream& source, TVX_writestream& destin
     std::array<std::uint8_t, kStreamChunk> buffer;
     TWipeOnExit wipeBuffer(buffer, 0);
     std::uint64_t count = 0;
-    auto piece = [&](std::size_t request) {
-        const std::size_t got = ReadPiece(source, std::span(buffer).first(request));
-        count += got;
-        const auto data = std::span(buffer).first(got);
+    auto transform = [this](std::span<const std::uint8_t> in, std::span<std::uint8_t> out) {
         if (Encrypt) {
-            EncryptBuffer(data, data);
+            EncryptBuffer(in, out);
         } else {
-            DecryptBuffer(data, data);
+            DecryptBuffer(in, out);
         }
-        if (got != 0) {
-            destination.Write(data);
+    };
+    auto piece = [&](std::size_t request) {
+        std::size_t got = 0;
+        std::span<const std::uint8_t> lent;
+        if (source.CanLend()) {
+            lent = source.Lend(request);
+            got = lent.size();
+        } else {
+            got = ReadPiece(source, std::span(buffer).first(request));
+        }
+        count += got;
+        const std::span<std::uint8_t> room = got != 0 ? destination.Reserve(got) : std::span<std::uint8_t>();
+        if (room.size() == got && got != 0) {
+            if (lent.empty()) {
+                transform(std::span(buffer).first(got), room);
+            } else {
+                transform(lent, room);
+            }
+            destination.Commit(got);
+        } else {
+            if (!lent.empty()) {
+                std::copy(lent.begin(), lent.end(), buffer.begin());
+            }
+            const auto data = std::span(buffer).first(got);
+            transform(data, data);
+            if (got != 0) {
+                destination.Write(data);
+            }
         }
         if (OnProgress) {
             OnProgress(nullptr, static_cast<std::int64_t>(count), static_cast<std::int64_t>(size));

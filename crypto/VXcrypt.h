@@ -37,12 +37,24 @@ inline constexpr const char* kDigestAllocationFailed = "Unable to allocate suffi
 using TOnProgessEvent = std::function<void(const void* Sender, std::int64_t mSize, std::int64_t totalSize)>;
 
 // The two stream shapes the stream operations need: a counted read that returns 0 at the end, and
-// a write that either takes every byte or throws.
+// a write that either takes every byte or throws. A stream that holds its bytes in memory anyway
+// may also lend them (and a destination may lend room for them), so that a piece goes through the
+// cipher from one to the other without being copied through the stream operation's own buffer;
+// the pieces, and so the bytes, are the same either way.
 class TVX_readstream
 {
 public:
     virtual ~TVX_readstream() = default;
     virtual std::size_t Read(std::span<std::uint8_t> buffer) = 0;
+
+    virtual bool CanLend() const { return false; }
+    // The next `size` bytes (fewer only at the end), consumed by the call and valid until the
+    // stream's next call. Only when CanLend().
+    virtual std::span<const std::uint8_t> Lend(std::size_t size)
+    {
+        (void)size;
+        return {};
+    }
 };
 
 class TVX_writestream
@@ -50,6 +62,15 @@ class TVX_writestream
 public:
     virtual ~TVX_writestream() = default;
     virtual void Write(std::span<const std::uint8_t> data) = 0;
+
+    // Room for the next `size` bytes, or an empty span when the stream has none to lend; the bytes
+    // count as written only when Commit confirms them.
+    virtual std::span<std::uint8_t> Reserve(std::size_t size)
+    {
+        (void)size;
+        return {};
+    }
+    virtual void Commit(std::size_t size) { (void)size; }
 };
 
 class TVX_hash

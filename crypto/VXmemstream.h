@@ -19,6 +19,15 @@ public:
         return n;
     }
 
+    bool CanLend() const override { return true; }
+    std::span<const std::uint8_t> Lend(std::size_t size) override
+    {
+        const std::size_t n = std::min(size, m_data.size() - m_position);
+        const auto lent = m_data.subspan(m_position, n);
+        m_position += n;
+        return lent;
+    }
+
     void Seek(std::size_t position) { m_position = std::min(position, m_data.size()); }
 
 private:

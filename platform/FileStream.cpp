@@ -190,6 +190,30 @@ std::size_t TFileReader::Read(std::span<std::uint8_t> buffer)
     return done;
 }
 
+std::span<const std::uint8_t> TFileReader::Lend(std::size_t size)
+{
+    if (size > m_buffer.size()) {
+        throw std::invalid_argument("cannot lend more than the read buffer holds");
+    }
+    if (m_end - m_begin < size) {
+        // Move what is left to the front and fill up behind it, so the request is contiguous.
+        std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
+        m_end -= m_begin;
+        m_begin = 0;
+        while (m_end < size) {
+            const std::size_t got = ReadSystem(m_buffer.data() + m_end, m_buffer.size() - m_end);
+            if (got == 0) {
+                break;
+            }
+            m_end += got;
+        }
+    }
+    const std::size_t n = std::min(size, m_end - m_begin);
+    const std::span<const std::uint8_t> lent(m_buffer.data() + m_begin, n);
+    m_begin += n;
+    return lent;
+}
+
 void TFileReader::Seek(std::uint64_t position)
 {
     m_begin = m_end = 0;
@@ -289,6 +313,22 @@ void TFileWriter::Write(std::span<const std::uint8_t> data)
     }
     std::memcpy(m_buffer.data() + m_used, data.data(), data.size());
     m_used += data.size();
+}
+
+std::span<std::uint8_t> TFileWriter::Reserve(std::size_t size)
+{
+    if (size > m_buffer.size()) {
+        return {};
+    }
+    if (m_used + size > m_buffer.size()) {
+        Flush();
+    }
+    return {m_buffer.data() + m_used, size};
+}
+
+void TFileWriter::Commit(std::size_t size)
+{
+    m_used = std::min(m_used + size, m_buffer.size());
 }
 
 void TFileWriter::Flush()

@@ -60,6 +60,9 @@ public:
 
     // Fills as much of buffer as the file still holds; 0 only at the end.
     std::size_t Read(std::span<std::uint8_t> buffer) override;
+    // Lends the next bytes straight from the read buffer (at most its size at a time).
+    bool CanLend() const override { return true; }
+    std::span<const std::uint8_t> Lend(std::size_t size) override;
     void Seek(std::uint64_t position);
     std::uint64_t Size() const;
     const std::string& Path() const { return m_path; }
@@ -97,6 +100,9 @@ public:
     TFileWriter& operator=(const TFileWriter&) = delete;
 
     void Write(std::span<const std::uint8_t> data) override;
+    // Room in the write buffer, so that a cipher can write into it directly.
+    std::span<std::uint8_t> Reserve(std::size_t size) override;
+    void Commit(std::size_t size) override;
     void Flush();
     // Flushes the buffer and the system's cache to the disk.
     void Sync();

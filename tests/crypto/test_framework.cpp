@@ -121,6 +121,51 @@ TEST(StreamOperations, WholeStreamEqualsOneBufferCallAndShortReadsKeepPieceBound
     EXPECT_EQ(back, plain);
 }
 
+// A destination that lends room for some pieces and not for others.
+class TPickyWriter final : public TVX_writestream
+{
+public:
+    void Write(std::span<const std::uint8_t> data) override { out.insert(out.end(), data.begin(), data.end()); }
+    std::span<std::uint8_t> Reserve(std::size_t size) override
+    {
+        if (++calls % 3 == 0) {
+            return {};
+        }
+        room.assign(size, 0xEE);
+        return room;
+    }
+    void Commit(std::size_t size) override { out.insert(out.end(), room.begin(), room.begin() + size); }
+
+    TBytes out;
+    TBytes room;
+    int calls = 0;
+};
+
+TEST(StreamOperations, LentAndCopiedPiecesGiveTheSameBytes)
+{
+    const TBytes plain = RandomBytes(7 * 8192 + 100, 8);
+    for (bool encrypt : {true, false}) {
+        TVX_blowfish cipher;
+        cipher.KeyFromPassword<TVX_md5>("lend");
+        TTrickleReader copying(plain, 5000);
+        TVX_memorywriter copied;
+        TProgressLog copiedLog;
+        cipher.OnProgress = copiedLog.Handler();
+        const std::uint64_t size = plain.size() + 9000; // asks past the end
+        encrypt ? cipher.StreamEncrypt(copying, copied, size) : cipher.StreamDecrypt(copying, copied, size);
+
+        cipher.Rewind();
+        TVX_memoryreader lending(plain);
+        TPickyWriter picky;
+        TProgressLog lentLog;
+        cipher.OnProgress = lentLog.Handler();
+        encrypt ? cipher.StreamEncrypt(lending, picky, size) : cipher.StreamDecrypt(lending, picky, size);
+        EXPECT_EQ(picky.out, copied.Data());
+        EXPECT_EQ(lentLog.calls, copiedLog.calls);
+        EXPECT_GT(picky.calls, 3);
+    }
+}
+
 TEST(ChainingRules, ShortAndTailMessagesUseTheEncryptedChain)
 {
     TVX_blowfish cipher;
