@@ -24,7 +24,7 @@ test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 bench: build
-	$(BUILD)/bench/ciphers --benchmark_min_time=0.5
+	bash bench/compare.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)
