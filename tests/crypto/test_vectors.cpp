@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <iterator>
 #include <memory>
+#include <ostream>
 #include <random>
 
 namespace
@@ -33,6 +34,12 @@ struct TCipherCase
     std::unique_ptr<TVX_cipher> (*create)();
     bool (*checkVectors)();
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const TCipherCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 template <class TCipher>
 TCipherCase Case(const char* name, const char* vectorFile)
