@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -28,24 +29,29 @@ private:
     int m_status;
 };
 
-// Walks the words after the command name: options (with or without a value) and operands. Options
-// may stand anywhere; "--" ends them.
+// Walks the words after the command name. Options may stand anywhere; "--" ends them. A word of
+// one-letter flags ("-ry") gives them one at a time, and "--name=value" or "-aVALUE" hands its
+// value to Value(). Every other word is an operand.
 class TArgReader
 {
 public:
     explicit TArgReader(std::vector<std::string> args) : m_args(std::move(args)) {}
 
-    bool Done() const { return m_next >= m_args.size(); }
-    // True when the next word is an option (and not an operand after "--").
-    bool AtOption();
-    const std::string& Take() { return m_args[m_next++]; }
-    // The value of the option just taken; throws EUsage when it is missing.
+    // The next option's name ("--source", "-r"), or nothing when only operands are left. Throws
+    // EUsage when the option before was given a value it does not take.
+    std::optional<std::string> NextOption();
+    // The value of the option just returned; throws EUsage when it is missing.
     std::string Value(const std::string& option);
+    const std::vector<std::string>& Operands() const { return m_operands; }
 
 private:
     std::vector<std::string> m_args;
     std::size_t m_next = 0;
     bool m_operandsOnly = false;
+    std::vector<std::string> m_operands;
+    std::string m_option;
+    std::string m_shortFlags;
+    std::optional<std::string> m_inlineValue;
 };
 
 int RunEncryptCommand(const std::vector<std::string>& args);

@@ -56,18 +56,15 @@ TCommonOptions ParseOptions(const std::vector<std::string>& args)
 {
     TCommonOptions options;
     TArgReader reader(args);
-    while (!reader.Done()) {
-        if (!reader.AtOption()) {
-            options.paths.push_back(reader.Take());
-            continue;
-        }
-        const std::string option = reader.Take();
+    while (const auto next = reader.NextOption()) {
+        const std::string& option = *next;
         if (option == "--password-file") {
             options.passwordFile = reader.Value(option);
         } else {
             throw EUsage("unknown option '" + option + "'");
         }
     }
+    options.paths = reader.Operands();
     if (options.paths.empty()) {
         throw EUsage("no file given");
     }
@@ -75,28 +72,6 @@ TCommonOptions ParseOptions(const std::vector<std::string>& args)
 }
 
 } // namespace
-
-bool TArgReader::AtOption()
-{
-    if (m_operandsOnly || Done()) {
-        return false;
-    }
-    const std::string& word = m_args[m_next];
-    if (word == "--") {
-        m_operandsOnly = true;
-        ++m_next;
-        return false;
-    }
-    return word.size() > 1 && word[0] == '-';
-}
-
-std::string TArgReader::Value(const std::string& option)
-{
-    if (Done()) {
-        throw EUsage("option '" + option + "' needs a value");
-    }
-    return Take();
-}
 
 namespace
 {
@@ -126,12 +101,8 @@ TRunCommand ParseRunCommand(const std::vector<std::string>& args, bool encryptin
 {
     TRunCommand command;
     TArgReader reader(args);
-    while (!reader.Done()) {
-        if (!reader.AtOption()) {
-            command.paths.push_back(reader.Take());
-            continue;
-        }
-        const std::string option = reader.Take();
+    while (const auto next = reader.NextOption()) {
+        const std::string& option = *next;
         if (option == "--password-file") {
             command.passwordFile = reader.Value(option);
         } else if (option == "--source") {
@@ -154,6 +125,7 @@ TRunCommand ParseRunCommand(const std::vector<std::string>& args, bool encryptin
             throw EUsage("unknown option '" + option + "'");
         }
     }
+    command.paths = reader.Operands();
     if (command.paths.empty()) {
         throw EUsage("no file given");
     }

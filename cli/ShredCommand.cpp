@@ -1,5 +1,6 @@
 #include "cli/ShredCommand.h"
 
+#include "cli/CliCommon.h"
 #include "cli/Terminal.h"
 #include "platform/Files.h"
 #include "wipe/funkcije_u.h"
@@ -53,48 +54,33 @@ bool ParseNumber(const std::string& text, long long low, long long high, std::in
 // Returns an error message, or nothing when the words make a valid command.
 std::optional<std::string> ParseOptions(const std::vector<std::string>& args, TOptions& options, bool& help)
 {
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& word = args[i];
-        if (optionsEnded || word.size() < 2 || word[0] != '-') {
-            options.paths.push_back(word);
-            continue;
-        }
-        if (word == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (word == "-h" || word == "--help") {
-            help = true;
-            continue;
-        }
-        std::string name = word;
-        std::optional<std::string> value;
-        if (const std::size_t eq = word.find('='); word.starts_with("--") && eq != std::string::npos) {
-            name = word.substr(0, eq);
-            value = word.substr(eq + 1);
-        }
-        if (name == "--method" || name == "--repeat") {
-            if (!value) {
-                if (i + 1 == args.size()) {
-                    return name + " needs a number";
+    try {
+        TArgReader reader(args);
+        while (const auto next = reader.NextOption()) {
+            const std::string& option = *next;
+            if (option == "-h" || option == "--help") {
+                help = true;
+            } else if (option == "--method") {
+                const std::string value = reader.Value(option);
+                if (!ParseNumber(value, 0, 4, options.method)) {
+                    return "--method takes 0 to 4, not \"" + value + "\"";
                 }
-                value = args[++i];
+            } else if (option == "--repeat") {
+                const std::string value = reader.Value(option);
+                if (!ParseNumber(value, 0, INT32_MAX, options.repeat)) {
+                    return "--repeat takes a whole number from 0, not \"" + value + "\"";
+                }
+            } else if (option == "-r") {
+                options.recursive = true;
+            } else if (option == "-y") {
+                options.yes = true;
+            } else {
+                return "unknown option " + option;
             }
-            if (name == "--method" && !ParseNumber(*value, 0, 4, options.method)) {
-                return "--method takes 0 to 4, not \"" + *value + "\"";
-            }
-            if (name == "--repeat" && !ParseNumber(*value, 0, INT32_MAX, options.repeat)) {
-                return "--repeat takes a whole number from 0, not \"" + *value + "\"";
-            }
-            continue;
         }
-        if (word[1] != '-' && word.find_first_not_of("ry", 1) == std::string::npos) {
-            options.recursive = options.recursive || word.find('r') != std::string::npos;
-            options.yes = options.yes || word.find('y') != std::string::npos;
-            continue;
-        }
-        return "unknown option " + word;
+        options.paths = reader.Operands();
+    } catch (const EUsage& e) {
+        return e.what();
     }
     if (!help && options.paths.empty()) {
         return "no file or folder given";

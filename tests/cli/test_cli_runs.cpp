@@ -79,11 +79,22 @@ TEST_F(CliRuns, SummaryLinesGoToStandardErrorAsTheLogShowsThem)
     EXPECT_FALSE(Exists(dir / "plain.dec"));
 }
 
-TEST_F(CliRuns, BadSourceActionIsAUsageError)
+TEST_F(CliRuns, OptionFormsAndUsageErrors)
 {
     WriteText(dir / "a", "a");
     EXPECT_EQ(Cli({"encrypt", "--source", "burn", "--password-file", pw, dir / "a"}).exitCode, 2);
     EXPECT_EQ(Cli({"decrypt", "--keep-date", "--password-file", pw, dir / "a"}).exitCode, 2);
-    EXPECT_FALSE(Exists(dir / "a.enc"));
+    EXPECT_EQ(Cli({"encrypt", "--verify=yes", "--password-file", pw, dir / "a"}).exitCode, 2);
+    EXPECT_EQ(Cli({"encrypt", "--password-file", pw, dir / "a", "--"}).exitCode, 0);
+    EXPECT_TRUE(Exists(dir / "a.enc"));
+
+    // Values joined to their option, and one-letter flags together.
+    WriteText(dir / "b", "b");
+    const auto joined = Cli({"encrypt", "--source=delete", "-a11", "--password-file=" + pw, dir / "b"});
+    ASSERT_EQ(joined.exitCode, 0) << joined.err;
+    EXPECT_FALSE(Exists(dir / "b.enc"));
+    EXPECT_EQ(ReadAll(dir / "b")[4], '1');
+    EXPECT_EQ(Cli({"decrypt", "-r", "--verify", "--source=delete", "--password-file", pw, dir / "b"}).exitCode, 0);
+    EXPECT_EQ(ReadAll(dir / "b"), Text("b"));
 }
 } // namespace

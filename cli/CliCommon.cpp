@@ -1,0 +1,54 @@
+#include "cli/CliCommon.h"
+
+std::optional<std::string> TArgReader::NextOption()
+{
+    if (m_inlineValue) {
+        throw EUsage("option '" + m_option + "' takes no value");
+    }
+    if (!m_shortFlags.empty()) {
+        m_option = std::string("-") + m_shortFlags[0];
+        m_shortFlags.erase(0, 1);
+        return m_option;
+    }
+    while (m_next < m_args.size()) {
+        const std::string& word = m_args[m_next++];
+        if (m_operandsOnly || word.size() < 2 || word[0] != '-') {
+            m_operands.push_back(word);
+            continue;
+        }
+        if (word == "--") {
+            m_operandsOnly = true;
+            continue;
+        }
+        if (word[1] == '-') {
+            const std::size_t eq = word.find('=');
+            m_option = word.substr(0, eq);
+            if (eq != std::string::npos) {
+                m_inlineValue = word.substr(eq + 1);
+            }
+            return m_option;
+        }
+        m_option = word.substr(0, 2);
+        m_shortFlags = word.substr(2);
+        return m_option;
+    }
+    return std::nullopt;
+}
+
+std::string TArgReader::Value(const std::string& option)
+{
+    if (m_inlineValue) {
+        std::string value = std::move(*m_inlineValue);
+        m_inlineValue.reset();
+        return value;
+    }
+    if (!m_shortFlags.empty()) {
+        std::string value = std::move(m_shortFlags);
+        m_shortFlags.clear();
+        return value;
+    }
+    if (m_next >= m_args.size()) {
+        throw EUsage("option '" + option + "' needs a value");
+    }
+    return m_args[m_next++];
+}
