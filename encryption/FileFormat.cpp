@@ -17,20 +17,6 @@ std::span<const std::uint8_t> AsBytes(std::string_view text)
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
-// Reads until `buffer` is full or the file ends.
-std::size_t ReadUpTo(TFileReader& reader, std::span<std::uint8_t> buffer)
-{
-    std::size_t got = 0;
-    while (got < buffer.size()) {
-        const std::size_t n = reader.Read(buffer.subspan(got));
-        if (n == 0) {
-            break;
-        }
-        got += n;
-    }
-    return got;
-}
-
 // Parses the two ASCII digits; -1 unless they read as 00 to 12.
 int ParseIndex(std::uint8_t tens, std::uint8_t units)
 {
@@ -188,7 +174,7 @@ THeaderInfo ReadHeader(const std::string& path)
 {
     TFileReader reader(path);
     std::array<std::uint8_t, kHeaderSize> header{};
-    const std::size_t got = ReadUpTo(reader, header);
+    const std::size_t got = reader.Read(header);
     THeaderInfo info;
     info.HasMarker = got >= kMarker.size() && std::equal(kMarker.begin(), kMarker.end(), header.begin());
     if (!info.HasMarker || got < kHeaderSize) {
@@ -206,7 +192,7 @@ TEncryptOutcome EncryptSingleFile(const std::string& source, const TPasswordKey&
     const TAlgorithmInfo& algorithm = AlgorithmAt(algorithmIndex);
     TFileReader reader(source);
     std::array<std::uint8_t, 3> start{};
-    if (ReadUpTo(reader, start) == start.size() && start == kMarker) {
+    if (reader.Read(start) == start.size() && start == kMarker) {
         return {TEncryptResult::AlreadyEncrypted, {}};
     }
     reader.Seek(0);
@@ -240,7 +226,7 @@ TDecryptOutcome DecryptSingleFile(const std::string& source, const TPasswordKey&
 {
     TFileReader reader(source);
     std::array<std::uint8_t, kHeaderSize> header{};
-    const std::size_t got = ReadUpTo(reader, header);
+    const std::size_t got = reader.Read(header);
     TDecryptOutcome outcome{TDecryptResult::NotEncrypted, {}};
     if (got < kMarker.size() || !std::equal(kMarker.begin(), kMarker.end(), header.begin())) {
         return outcome;
