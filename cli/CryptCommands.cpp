@@ -19,7 +19,7 @@ class TSecretText
 {
 public:
     explicit TSecretText(std::string text) : m_text(std::move(text)) {}
-    ~TSecretText() { SecureFill(std::span(reinterpret_cast<std::uint8_t*>(m_text.data()), m_text.size()), 0); }
+    ~TSecretText() { SecureFill(m_text, 0); }
     TSecretText(const TSecretText&) = delete;
     TSecretText& operator=(const TSecretText&) = delete;
     const std::string& Text() const { return m_text; }

@@ -162,7 +162,7 @@ std::string TVX_cipher::EncryptText(std::string_view text)
     std::string work(text);
     EncryptBuffer(Bytes(work), Bytes(work));
     std::string encoded = Base64Encode(Bytes(work));
-    SecureFill(Bytes(work), 0);
+    SecureFill(work, 0);
     return encoded;
 }
 
@@ -221,7 +221,7 @@ std::string TVX_blockcipher::EncryptText(std::string_view text)
     std::string work(text);
     Cfb8Encrypt(Bytes(work), Bytes(work));
     std::string encoded = Base64Encode(Bytes(work));
-    SecureFill(Bytes(work), 0);
+    SecureFill(work, 0);
     return encoded;
 }
 

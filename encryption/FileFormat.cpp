@@ -151,7 +151,7 @@ TPasswordKey::TPasswordKey(std::string_view typedUtf8)
 TPasswordKey::~TPasswordKey()
 {
     for (TCandidate& c : m_candidates) {
-        SecureFill(std::span(reinterpret_cast<std::uint8_t*>(c.bytes.data()), c.bytes.size()), 0);
+        SecureFill(c.bytes, 0);
         SecureFill(c.digest, 0xFF);
         SecureFill(c.check, 0xFF);
     }

@@ -19,7 +19,7 @@ namespace
 {
 void WipeString(std::string& s)
 {
-    SecureFill(std::span(reinterpret_cast<std::uint8_t*>(s.data()), s.size()), 0);
+    SecureFill(s, 0);
     s.clear();
 }
 
