@@ -1,0 +1,398 @@
+// The file layer on Win32: the same operations through wide-character paths and handles.
+#ifdef _WIN32
+#include "platform/Files.h"
+#include "platform/FilesInternal.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <cwchar>
+
+#include <windows.h>
+
+using namespace vx_files_detail;
+
+namespace
+{
+constexpr std::int64_t kUnixEpochIn100ns = 116444736000000000LL;
+
+TFileTime FromFileTime(const FILETIME& ft)
+{
+    const std::int64_t ticks =
+        static_cast<std::int64_t>((static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime) -
+        kUnixEpochIn100ns;
+    std::int64_t seconds = ticks / 10000000;
+    std::int64_t rest = ticks % 10000000;
+    if (rest < 0) {
+        rest += 10000000;
+        --seconds;
+    }
+    return TFileTime{seconds, static_cast<std::uint32_t>(rest * 100)};
+}
+
+FILETIME ToFileTime(const TFileTime& t)
+{
+    const std::uint64_t ticks =
+        static_cast<std::uint64_t>(t.seconds * 10000000 + t.nanoseconds / 100 + kUnixEpochIn100ns);
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
+    ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    return ft;
+}
+
+constexpr DWORD kNativeSettable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                  FILE_ATTRIBUTE_ARCHIVE;
+
+bool IsLinkData(const WIN32_FIND_DATAW& data)
+{
+    return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+           (data.dwReserved0 == IO_REPARSE_TAG_SYMLINK || data.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT);
+}
+
+std::string Utf8(const std::wstring& wide)
+{
+    if (wide.empty()) {
+        return {};
+    }
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), size, nullptr, nullptr);
+    return out;
+}
+} // namespace
+
+TFile::TFile(const std::string& path, TOpenMode mode) : m_path(path), m_handle(kNoHandle)
+{
+    const std::wstring wide = WidePath(path);
+    DWORD access = GENERIC_READ;
+    DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    DWORD disposition = OPEN_EXISTING;
+    if (mode == TOpenMode::ReadWriteShared) {
+        const DWORD attributes = GetFileAttributesW(wide.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            throw EFileError("Cannot open", path, ERROR_CANT_ACCESS_FILE, "it is a symbolic link");
+        }
+        access |= GENERIC_WRITE;
+    } else if (mode == TOpenMode::CreateOrTruncate) {
+        access |= GENERIC_WRITE;
+        share = FILE_SHARE_READ;
+        disposition = CREATE_ALWAYS;
+    }
+    m_handle = CreateFileW(wide.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (m_handle == kNoHandle) {
+        throw EFileError("Cannot open", path, LastError());
+    }
+    if (mode == TOpenMode::ReadWriteShared && GetFileType(m_handle) != FILE_TYPE_DISK) {
+        CloseHandle(m_handle);
+        m_handle = kNoHandle;
+        throw EFileError("Cannot open", path, ERROR_INVALID_FUNCTION, "not a regular file (a pipe or device)");
+    }
+}
+
+TFile::~TFile()
+{
+    if (m_handle != kNoHandle) {
+        CloseHandle(m_handle);
+    }
+}
+
+std::uint64_t TFile::Size() const
+{
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(m_handle, &size)) {
+        throw EFileError("Cannot get the size of", m_path, LastError());
+    }
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+void TFile::Seek(std::uint64_t position)
+{
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(position);
+    if (!SetFilePointerEx(m_handle, to, nullptr, FILE_BEGIN)) {
+        throw EFileError("Cannot seek in", m_path, LastError());
+    }
+}
+
+std::size_t TFile::Read(std::span<std::uint8_t> buffer)
+{
+    std::size_t done = 0;
+    while (done < buffer.size()) {
+        DWORD got = 0;
+        const DWORD request = static_cast<DWORD>(std::min<std::size_t>(buffer.size() - done, 1u << 30));
+        if (!ReadFile(m_handle, buffer.data() + done, request, &got, nullptr)) {
+            throw EFileError("Cannot read", m_path, LastError());
+        }
+        if (got == 0) {
+            break;
+        }
+        done += got;
+    }
+    return done;
+}
+
+void TFile::Write(std::span<const std::uint8_t> data)
+{
+    const std::uint8_t* at = data.data();
+    std::size_t left = data.size();
+    while (left > 0) {
+        DWORD put = 0;
+        const DWORD request = static_cast<DWORD>(std::min<std::size_t>(left, 1u << 30));
+        if (!WriteFile(m_handle, at, request, &put, nullptr)) {
+            throw EFileError("Cannot write", m_path, LastError());
+        }
+        if (put == 0) {
+            throw EFileError("Cannot write", m_path, ERROR_DISK_FULL);
+        }
+        at += put;
+        left -= put;
+    }
+}
+
+void TFile::Sync()
+{
+    if (!FlushFileBuffers(m_handle)) {
+        throw EFileError("Cannot flush", m_path, LastError());
+    }
+}
+
+void TFile::Close()
+{
+    if (m_handle == kNoHandle) {
+        return;
+    }
+    const bool ok = CloseHandle(m_handle) != 0;
+    const int error = LastError();
+    m_handle = kNoHandle;
+    if (!ok) {
+        throw EFileError("Cannot close", m_path, error);
+    }
+}
+
+std::uint64_t FileSize(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data)) {
+        throw EFileError("Cannot get the size of", path, LastError());
+    }
+    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+void RenameFile(const std::string& from, const std::string& to, TRenameMode mode)
+{
+    const DWORD flags = mode == TRenameMode::Replace ? MOVEFILE_REPLACE_EXISTING : 0;
+    if (!MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), flags)) {
+        throw EFileError("Cannot rename", from, LastError());
+    }
+}
+
+void RemoveFile(const std::string& path)
+{
+    if (!DeleteFileW(WidePath(path).c_str())) {
+        throw EFileError("Cannot delete", path, LastError());
+    }
+}
+
+void RemoveFolder(const std::string& path)
+{
+    if (!RemoveDirectoryW(WidePath(path).c_str())) {
+        throw EFileError("Cannot delete folder", path, LastError());
+    }
+}
+
+std::uint32_t ReadFileAttributes(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesW(WidePath(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        throw EFileError("Cannot read the attributes of", path, LastError());
+    }
+    return static_cast<std::uint32_t>(attributes);
+}
+
+void WriteFileAttributes(const std::string& path, std::uint32_t attributes)
+{
+    DWORD wanted = static_cast<DWORD>(attributes) & kNativeSettable;
+    if (wanted == 0) {
+        wanted = FILE_ATTRIBUTE_NORMAL;
+    }
+    if (!SetFileAttributesW(WidePath(path).c_str(), wanted)) {
+        throw EFileError("Cannot set the attributes of", path, LastError());
+    }
+}
+
+TFileTimes ReadFileTimes(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data)) {
+        throw EFileError("Cannot read the times of", path, LastError());
+    }
+    TFileTimes times;
+    times.lastWrite = FromFileTime(data.ftLastWriteTime);
+    times.creation = FromFileTime(data.ftCreationTime);
+    return times;
+}
+
+void RestoreFileTimes(const std::string& path, const TFileTimes& times)
+{
+    HANDLE handle = CreateFileW(WidePath(path).c_str(), FILE_WRITE_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == kNoHandle) {
+        throw EFileError("Cannot set the times of", path, LastError());
+    }
+    const FILETIME lastWrite = ToFileTime(times.lastWrite);
+    FILETIME creation{};
+    if (times.creation) {
+        creation = ToFileTime(*times.creation);
+    }
+    const bool ok = SetFileTime(handle, times.creation ? &creation : nullptr, nullptr, &lastWrite) != 0;
+    const int error = LastError();
+    CloseHandle(handle);
+    if (!ok) {
+        throw EFileError("Cannot set the times of", path, error);
+    }
+}
+
+bool CanOpenExclusively(const std::string& path)
+{
+    HANDLE handle = kNoHandle;
+    try {
+        handle = CreateFileW(WidePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    } catch (const EFileError&) {
+        return false;
+    }
+    if (handle == kNoHandle) {
+        return false;
+    }
+    CloseHandle(handle);
+    return true;
+}
+
+std::optional<TFoundEntry> FindEntry(const std::string& path)
+{
+    if (path.empty() || EndsInSeparator(path)) {
+        return std::nullopt;
+    }
+    WIN32_FIND_DATAW data;
+    HANDLE find = INVALID_HANDLE_VALUE;
+    try {
+        find = FindFirstFileW(WidePath(path).c_str(), &data);
+    } catch (const EFileError&) {
+        return std::nullopt;
+    }
+    if (find == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    FindClose(find);
+    TFoundEntry entry;
+    if (IsLinkData(data)) {
+        entry.kind = TEntryKind::SymbolicLink;
+    } else if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        entry.kind = TEntryKind::Directory;
+    } else {
+        entry.kind = TEntryKind::File;
+    }
+    entry.attributes = static_cast<std::uint32_t>(data.dwFileAttributes);
+    entry.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return entry;
+}
+
+std::uint64_t HardLinkCount(const std::string& path)
+{
+    HANDLE handle = kNoHandle;
+    try {
+        handle = CreateFileW(WidePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                             nullptr);
+    } catch (const EFileError&) {
+        return 1;
+    }
+    if (handle == kNoHandle) {
+        return 1;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool ok = GetFileInformationByHandle(handle, &info) != 0;
+    CloseHandle(handle);
+    return ok ? info.nNumberOfLinks : 1;
+}
+
+namespace
+{
+void ListInto(const std::string& folder, TTreeListing& out)
+{
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(WidePath(JoinPath(folder, "*")).c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        out.unreadable.push_back(folder);
+        return;
+    }
+    struct TItem
+    {
+        std::string name;
+        bool folder;
+        bool link;
+    };
+    std::vector<TItem> items;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..") {
+            items.push_back({Utf8(name), (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0, IsLinkData(data)});
+        }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    std::sort(items.begin(), items.end(), [](const TItem& a, const TItem& b) { return a.name < b.name; });
+    for (const TItem& item : items) {
+        const std::string path = JoinPath(folder, item.name);
+        if (item.folder && !item.link) {
+            ListInto(path, out);
+            out.folders.push_back(path);
+        } else {
+            out.files.push_back(path);
+        }
+    }
+}
+} // namespace
+
+TTreeListing ListTree(const std::string& folder)
+{
+    TTreeListing out;
+    ListInto(TrimSeparators(folder), out);
+    return out;
+}
+
+bool IsVolumeRoot(const std::string& path)
+{
+    std::wstring wide;
+    try {
+        wide = WidePath(path);
+    } catch (const EFileError&) {
+        return false;
+    }
+    wchar_t volume[MAX_PATH + 1];
+    if (!GetVolumePathNameW(wide.c_str(), volume, MAX_PATH + 1)) {
+        return false;
+    }
+    std::wstring full(MAX_PATH + 1, L'\0');
+    const DWORD n = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (n == 0 || n > full.size()) {
+        return false;
+    }
+    full.resize(n);
+    if (!full.empty() && full.back() != L'\\') {
+        full += L'\\';
+    }
+    return _wcsicmp(full.c_str(), volume) == 0;
+}
+
+std::optional<std::uint64_t> FreeSpace(const std::string& folder)
+{
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExW(WidePath(folder).c_str(), &available, nullptr, nullptr)) {
+        return std::nullopt;
+    }
+    return available.QuadPart;
+}
+
+#endif
