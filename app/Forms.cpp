@@ -1,0 +1,43 @@
+// The six windows' creation order and their global handles.
+#include "app/Forms.h"
+
+#include "app/mainU.h"
+#include "app/messageU.h"
+#include "app/passU.h"
+#include "app/settingsU.h"
+#include "encryption/passwordU.h"
+#include "wipe/frmshred_u.h"
+
+TfrmMain* frmMain = nullptr;
+TfrmShred* frmShred = nullptr;
+TfrmPass* frmPass = nullptr;
+TfrmSettings* frmSettings = nullptr;
+TfrmPasswordDlg* frmPasswordDlg = nullptr;
+TfrmMessage* frmMessage = nullptr;
+
+void CreateForms()
+{
+    frmMain = new TfrmMain();
+    frmShred = new TfrmShred();
+    frmPass = new TfrmPass();
+    frmSettings = new TfrmSettings();
+    frmPasswordDlg = new TfrmPasswordDlg();
+    frmMessage = new TfrmMessage();
+}
+
+void DestroyForms()
+{
+    // Top-level windows without a parent: these are the only deletes by hand.
+    delete frmMessage;
+    frmMessage = nullptr;
+    delete frmPasswordDlg;
+    frmPasswordDlg = nullptr;
+    delete frmSettings;
+    frmSettings = nullptr;
+    delete frmPass;
+    frmPass = nullptr;
+    delete frmShred;
+    frmShred = nullptr;
+    delete frmMain;
+    frmMain = nullptr;
+}

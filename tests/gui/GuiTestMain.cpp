@@ -1,0 +1,48 @@
+// The window tests' entry: offscreen platform, settings in a temporary folder, one QApplication.
+#include "tests/gui/GuiTestSupport.h"
+
+#include "app/Forms.h"
+#include "app/messageU.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <cstdlib>
+
+namespace
+{
+QTemporaryDir* g_configRoot = nullptr;
+int g_caseNumber = 0;
+} // namespace
+
+void TGuiTest::SetUp()
+{
+    // A settings folder of its own for every case, so no case sees another's stored values.
+    const QString folder = g_configRoot->path() + QString("/case%1").arg(++g_caseNumber);
+    QDir().mkpath(folder);
+    qputenv("XDG_CONFIG_HOME", folder.toLocal8Bit());
+    TfrmMessage::ClearPendingAnswers();
+    TfrmMessage::Answered().clear();
+    CreateForms();
+}
+
+void TGuiTest::TearDown()
+{
+    EXPECT_FALSE(TfrmMessage::HasPendingAnswer()) << "a message-box answer was set and never used";
+    TfrmMessage::ClearPendingAnswers();
+    DestroyForms();
+}
+
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QTemporaryDir configRoot;
+    g_configRoot = &configRoot;
+    qputenv("XDG_CONFIG_HOME", configRoot.path().toLocal8Bit());
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Vellumox");
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

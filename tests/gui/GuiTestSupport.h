@@ -1,0 +1,95 @@
+// What the window tests share: finding controls, waiting for a condition, and driving modal windows.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+// The named child of parent, or a test failure naming what is missing.
+template <class T>
+T* FindChecked(QObject* parent, const QString& name)
+{
+    T* found = parent->findChild<T*>(name);
+    if (found == nullptr) {
+        ADD_FAILURE() << "no control or action named " << name.toStdString() << " in "
+                      << parent->objectName().toStdString();
+    }
+    return found;
+}
+
+// Processes events until pred holds or ms pass; the result of the last check.
+inline bool WaitUntil(const std::function<bool()>& pred, int ms = 5000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!pred()) {
+        if (timer.elapsed() > ms) {
+            return false;
+        }
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// Acts on a modal window once it is open: call before the code that opens it, then WaitDone()
+// after that code returns. A window that never opened fails the test instead of passing it.
+class TModalDriver
+{
+public:
+    // find: returns the window once it is shown (nullptr until then); act: what the user does.
+    TModalDriver(std::function<QWidget*()> find, std::function<void(QWidget*)> act)
+        : m_state(std::make_shared<TState>())
+    {
+        auto state = m_state;
+        auto poll = std::make_shared<std::function<void()>>();
+        *poll = [state, find, act, poll]() {
+            QWidget* window = find();
+            if (window != nullptr && window->isVisible()) {
+                act(window);
+                state->done = true;
+                return;
+            }
+            if (++state->tries > 500) {
+                return;
+            }
+            QTimer::singleShot(10, *poll);
+        };
+        QTimer::singleShot(0, *poll);
+    }
+
+    // True when the window opened and was acted on.
+    bool WaitDone(int ms = 5000) const
+    {
+        return WaitUntil([this] { return m_state->done; }, ms);
+    }
+
+private:
+    struct TState
+    {
+        bool done = false;
+        int tries = 0;
+    };
+    std::shared_ptr<TState> m_state;
+};
+
+// The active modal window, if any.
+inline QWidget* ActiveModal()
+{
+    return QApplication::activeModalWidget();
+}
+
+// Fresh windows and a fresh settings folder for each case; fails a case that set a message-box
+// answer and never used it.
+class TGuiTest : public ::testing::Test
+{
+protected:
+    void SetUp() override;
+    void TearDown() override;
+};
