@@ -10,18 +10,18 @@ inline constexpr const char* kFsRecordRootVar = "VX_FSRECORD_ROOT"; // the watch
 
 enum class TFsOp : std::uint8_t
 {
-    Open = 1,     // fd, flags (open flags, kFsOpenedFolder when a folder), path
-    Close = 2,    // fd
-    Write = 3,    // fd, offset, data
-    Truncate = 4, // fd, offset = new length
-    Sync = 5,     // fd (fsync or fdatasync)
-    SyncAll = 6,  // sync or syncfs
-    Rename = 7,   // flags (renameat2 flags), path, path2
-    Unlink = 8,   // path
-    Link = 9,     // fd >= 0 links that open file's inode (O_TMPFILE), else path; path2 is the new name
-    MakeDir = 10, // path
+    Open = 1,       // fd, flags (open flags, kFsOpenedFolder when a folder), path
+    Close = 2,      // fd
+    Write = 3,      // fd, offset, data
+    Truncate = 4,   // fd, offset = new length
+    Sync = 5,       // fd (fsync or fdatasync)
+    SyncAll = 6,    // sync or syncfs
+    Rename = 7,     // flags (renameat2 flags), path, path2
+    Unlink = 8,     // path
+    Link = 9,       // fd >= 0 links that open file's inode (O_TMPFILE), else path; path2 is the new name
+    MakeDir = 10,   // path
     RemoveDir = 11, // path
-    Dup = 12,     // fd is the old descriptor, flags the new one
+    Dup = 12,       // fd is the old descriptor, flags the new one
 };
 
 inline constexpr std::int32_t kFsOpenedFolder = 1 << 30;

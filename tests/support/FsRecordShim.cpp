@@ -13,21 +13,19 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <string>
-#include <vector>
-
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <mutex>
 #include <stdio.h>
+#include <string>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
+#include <vector>
 
 namespace
 {
-template <class F>
-F Real(const char* name)
+template <class F> F Real(const char* name)
 {
     return reinterpret_cast<F>(::dlsym(RTLD_NEXT, name));
 }
@@ -131,8 +129,8 @@ std::string Resolve(int dirFd, const char* path)
 bool Inside(const std::string& path)
 {
     const std::string& root = Recorder().root;
-    return path == root || (path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
-                            path[root.size()] == '/');
+    return path == root ||
+           (path.size() > root.size() && path.compare(0, root.size(), root) == 0 && path[root.size()] == '/');
 }
 
 bool Tracked(int fd)
@@ -146,8 +144,8 @@ void Append(std::vector<char>& out, const void* data, std::size_t size)
     out.insert(out.end(), bytes, bytes + size);
 }
 
-void Emit(TFsOp op, int fd, std::int32_t flags, const std::string& path, const std::string& path2,
-          const void* data, std::size_t dataSize, std::int64_t offset)
+void Emit(TFsOp op, int fd, std::int32_t flags, const std::string& path, const std::string& path2, const void* data,
+          std::size_t dataSize, std::int64_t offset)
 {
     TRecorder& r = Recorder();
     TFsRecordHead head{};
@@ -213,7 +211,9 @@ void RecordOpen(int fd, int flags, const std::string& asked)
     if (!Inside(path)) {
         return;
     }
-    struct stat st{};
+    struct stat st
+    {
+    };
     const bool folder = !tmpFile && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
     Track(fd, true);
     Emit(TFsOp::Open, fd, flags | (folder ? kFsOpenedFolder : 0), path, {}, nullptr, 0, 0);
@@ -255,8 +255,7 @@ std::vector<char> Gather(const struct iovec* iov, int count, ssize_t put)
     return data;
 }
 
-void RecordPaths(TFsOp op, const std::string& path, const std::string& path2 = {}, std::int32_t flags = 0,
-                 int fd = -1)
+void RecordPaths(TFsOp op, const std::string& path, const std::string& path2 = {}, std::int32_t flags = 0, int fd = -1)
 {
     if (Inside(path) || Inside(path2)) {
         Emit(op, fd, flags, path, path2, nullptr, 0, 0);
@@ -497,8 +496,8 @@ int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned
         a = Resolve(fromDir, from);
         b = Resolve(toDir, to);
     }
-    const int rc = Real<int (*)(int, const char*, int, const char*, unsigned)>("renameat2")(fromDir, from, toDir, to,
-                                                                                          flags);
+    const int rc =
+        Real<int (*)(int, const char*, int, const char*, unsigned)>("renameat2")(fromDir, from, toDir, to, flags);
     if (rc == 0 && Active()) {
         TBusy busy;
         RecordPaths(TFsOp::Rename, a, b, static_cast<std::int32_t>(flags));

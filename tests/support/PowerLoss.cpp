@@ -1,12 +1,11 @@
 #include "tests/support/PowerLoss.h"
 
 #include <algorithm>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <stdexcept>
-
-#include <fcntl.h>
 #include <stdio.h>
 
 namespace
@@ -158,8 +157,8 @@ TPowerLossReplay::TPowerLossReplay(std::string root, const TFolderBytes& initial
 
 bool TPowerLossReplay::Inside(const std::string& path) const
 {
-    return path == m_root || (path.size() > m_root.size() && path.compare(0, m_root.size(), m_root) == 0 &&
-                              path[m_root.size()] == '/');
+    return path == m_root ||
+           (path.size() > m_root.size() && path.compare(0, m_root.size(), m_root) == 0 && path[m_root.size()] == '/');
 }
 
 std::string TPowerLossReplay::Relative(const std::string& path) const
@@ -231,10 +230,17 @@ std::string TPowerLossReplay::Describe(const TFsEntry& entry) const
 {
     const auto fdName = [&] {
         const auto it = m_open.find(entry.fd);
-        return it == m_open.end() ? "fd " + std::to_string(entry.fd) : "\"" + it->second.name + "\"";
+        if (it == m_open.end()) {
+            return "fd " + std::to_string(entry.fd);
+        }
+        return it->second.inode < 0 && it->second.name.empty() ? std::string("the folder")
+                                                               : "\"" + it->second.name + "\"";
     };
     switch (entry.op) {
     case TFsOp::Open:
+        if (entry.path == m_root) {
+            return "open the folder";
+        }
         return "open \"" + Relative(entry.path) + "\"" + ((entry.flags & O_CREAT) != 0 ? " (create)" : "") +
                ((entry.flags & O_TRUNC) != 0 ? " (truncate)" : "");
     case TFsOp::Close:
@@ -270,7 +276,8 @@ void TPowerLossReplay::Apply(const TFsEntry& entry)
     const auto openFile = [&]() -> TOpenFile& {
         const auto it = m_open.find(entry.fd);
         if (it == m_open.end()) {
-            throw std::runtime_error("the record does not fit the replay: " + Describe(entry) + " on a descriptor never opened");
+            throw std::runtime_error("the record does not fit the replay: " + Describe(entry) +
+                                     " on a descriptor never opened");
         }
         return it->second;
     };
@@ -392,8 +399,7 @@ void TPowerLossReplay::Apply(const TFsEntry& entry)
         return;
     }
     }
-    throw std::runtime_error("the record holds an entry of unknown kind " +
-                             std::to_string(static_cast<int>(entry.op)));
+    throw std::runtime_error("the record holds an entry of unknown kind " + std::to_string(static_cast<int>(entry.op)));
 }
 
 bool TPowerLossReplay::VisitCrashes(std::size_t prefix, const std::string& after,
@@ -427,8 +433,8 @@ bool TPowerLossReplay::VisitCrashes(std::size_t prefix, const std::string& after
         for (const std::vector<TDataFate>& fates : FateSets(unflushed.size())) {
             TCrashState state;
             state.prefix = prefix;
-            state.description = "power lost " + after + "; folder changes undone: " +
-                                (undone.empty() ? "none" : undone) + "; unflushed data:";
+            state.description = "power lost " + after +
+                                "; folder changes undone: " + (undone.empty() ? "none" : undone) + "; unflushed data:";
             std::map<int, TBytes> content;
             for (std::size_t i = 0; i < unflushed.size(); ++i) {
                 const TInode& file = m_inodes[static_cast<std::size_t>(unflushed[i])];
@@ -479,8 +485,7 @@ bool TPowerLossReplay::VisitCrashes(std::size_t prefix, const std::string& after
     return true;
 }
 
-void TPowerLossReplay::Replay(const std::vector<TFsEntry>& record,
-                              const std::function<bool(const TCrashState&)>& visit)
+void TPowerLossReplay::Replay(const std::vector<TFsEntry>& record, const std::function<bool(const TCrashState&)>& visit)
 {
     if (!VisitCrashes(0, "before the first call", visit)) {
         return;

@@ -11,13 +11,13 @@
 //   flushed (fsync on the folder, or sync); before that each one may independently be kept or
 //   undone, a rename always whole. Flushing a file does not flush its name.
 
+#include "tests/support/FsRecord.h"
+
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
-
-#include "tests/support/FsRecord.h"
 
 using TFolderBytes = std::map<std::string, std::vector<std::uint8_t>>; // name in the folder -> bytes
 
