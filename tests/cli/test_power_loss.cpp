@@ -16,6 +16,8 @@
 #include <gtest/gtest.h>
 #include <optional>
 
+#include <sys/stat.h>
+
 namespace
 {
 using TBytes = std::vector<std::uint8_t>;
@@ -60,10 +62,12 @@ protected:
     {
         pw = outside / "pw";
         WriteText(pw, std::string(kPassword) + "\n");
-        // Small, but the largest spans more than one chunk of the wipe and of the cipher's pieces.
+        // Small, but the largest spans more than one chunk of the wipe and of the cipher's pieces;
+        // the one in a subfolder needs that folder flushed, not the one above.
+        ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0755), 0);
         const std::size_t sizes[] = {1000, 5000, 20000};
         for (std::size_t i = 0; i < std::size(sizes); ++i) {
-            const std::string name = "file" + std::to_string(i) + ".dat";
+            const std::string name = (i == 1 ? "sub/file" : "file") + std::to_string(i) + ".dat";
             plain[name] = RandomBytes(sizes[i], static_cast<unsigned>(700 + i));
             WriteAll(dir / name, plain[name]);
         }
