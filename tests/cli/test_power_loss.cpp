@@ -11,9 +11,10 @@
 #include "tests/support/RunProcess.h"
 #include "tests/support/TempDir.h"
 
+#include <gtest/gtest.h>
+
 #include <climits>
 #include <cstdlib>
-#include <gtest/gtest.h>
 #include <optional>
 
 #include <sys/stat.h>
