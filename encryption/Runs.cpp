@@ -141,9 +141,11 @@ void ApplySourceAction(TSourceAction action, const std::string& source, const st
         return;
     case TSourceAction::Delete:
         // One rename: at no moment does the name hold neither the source nor its complete output.
-        // Whether a crash keeps the rename or not, the name holds one of the two, so the rename
-        // itself needs no flush of its own.
+        // Whether a crash keeps the rename or not, the name holds one of the two; but until the
+        // folder is flushed a power loss can undo it and bring the plaintext back under its name
+        // after the run has reported the file done.
         RenameFile(output, source, TRenameMode::Replace);
+        SyncFolder(folder);
         return;
     case TSourceAction::Shred: {
         std::exception_ptr wipeError;
