@@ -12,6 +12,8 @@ packages=(
     libssl-dev openssl libcrypto++-dev libgcrypt20-dev libbotan-2-dev
     # Windows cross build of the core and the command-line tool
     mingw-w64
+    # the Debian package and its checks: lintian, the desktop validators, the file-type lookup
+    dpkg-dev lintian desktop-file-utils appstream xdg-utils shared-mime-info libfile-mimeinfo-perl
     # whole-file benchmarks and shredding comparisons
     time coreutils util-linux
 )
