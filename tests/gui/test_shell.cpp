@@ -479,6 +479,19 @@ TEST_F(ShellTest, ADigestBeginningWithZeroNoLongerOpensForAnotherSuchPassword)
     EXPECT_FALSE(frmPasswordDlg->OKBtn->isEnabled());
     frmPasswordDlg->hide();
 
+    // The stored check is compared whole too, also when it begins with a zero byte itself.
+    std::vector<QString> zeroChecks;
+    for (int i = 0; zeroChecks.size() < 2 && i < 100000; ++i) {
+        const QString candidate = QString("c%1").arg(i);
+        if (QCryptographicHash::hash(KeyDigest(candidate), QCryptographicHash::Md5)[0] == '\0') {
+            zeroChecks.push_back(candidate);
+        }
+    }
+    ASSERT_EQ(zeroChecks.size(), 2u);
+    frmSettings->SaveProgramPassword(zeroChecks[0], true);
+    EXPECT_TRUE(frmSettings->ProgramPasswordMatches(zeroChecks[0]));
+    EXPECT_FALSE(frmSettings->ProgramPasswordMatches(zeroChecks[1]));
+
     // Such a password stored in the older form left an empty value; it opens nothing any more.
     StorePasswordValue("");
     EXPECT_FALSE(frmSettings->ProgramPasswordMatches(zeros[0]));
@@ -566,6 +579,13 @@ TEST_F(ShellTest, ADamagedSettingsFileStillStartsTheProgram)
     EXPECT_EQ(source, 2);
     EXPECT_TRUE(ShowMainWindow());
     frmMain->hide();
+
+    // A value that cannot be read leaves the control as it is, whatever that is now.
+    frmSettings->KeepDate->setChecked(true);
+    frmSettings->MarkHidden->setChecked(true);
+    frmSettings->LoadSettings();
+    EXPECT_TRUE(frmSettings->KeepDate->isChecked());
+    EXPECT_TRUE(frmSettings->MarkHidden->isChecked());
 
     // Saving replaces the damage with readable values.
     frmSettings->KeepDate->setChecked(true);
