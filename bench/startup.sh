@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Start-up of the window program: time from launch to the main window painted, and the idle
-# program's peak memory (resident set). Runs under Xvfb when it is installed and no display is set,
-# else on the display given, else on Qt's offscreen platform. Settings go to a temporary folder.
+# program's peak memory (resident set). Runs on QT_QPA_PLATFORM when it is set, else on the display
+# given, else under Xvfb when it is installed, else on Qt's offscreen platform. Settings go to a
+# temporary folder.
 #   bash bench/startup.sh [BUILD_DIR]      RUNS=N (default 10)
 set -euo pipefail
 build=${1:-build}
@@ -18,7 +19,9 @@ cleanup() {
 trap cleanup EXIT
 
 platform=
-if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+if [ -n "${QT_QPA_PLATFORM:-}" ]; then
+    platform=$QT_QPA_PLATFORM
+elif [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
     if command -v Xvfb >/dev/null; then
         display=:$((90 + RANDOM % 100))
         Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
