@@ -61,7 +61,8 @@ TfrmMessage::TfrmMessage(QWidget* parent) : QDialog(parent)
     labMsg->setTextFormat(Qt::PlainText);
     labMsg->setWordWrap(true);
     labMsg->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    labMsg->setFixedSize(Scaled(211, scale), Scaled(41, scale));
+    // Three whole lines, as the design's 41 pixels hold; what does not fit is cut off.
+    labMsg->setFixedSize(Scaled(211, scale), std::max(Scaled(41, scale), 3 * labMsg->fontMetrics().lineSpacing() + 1));
 
     OKBtn = new QPushButton("OK", this);
     OKBtn->setObjectName("OKBtn");
