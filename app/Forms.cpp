@@ -26,7 +26,8 @@ void CreateForms()
     frmPasswordDlg = new TfrmPasswordDlg();
     frmMessage = new TfrmMessage();
     // The program ends when the main window closes, even while the shred window is still open.
-    for (QWidget* window : std::initializer_list<QWidget*>{frmShred, frmPass, frmSettings, frmPasswordDlg, frmMessage}) {
+    const std::initializer_list<QWidget*> others = {frmShred, frmPass, frmSettings, frmPasswordDlg, frmMessage};
+    for (QWidget* window : others) {
         window->setAttribute(Qt::WA_QuitOnClose, false);
     }
 }
