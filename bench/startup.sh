@@ -45,16 +45,23 @@ fi
 XDG_CONFIG_HOME=$config VX_BENCH_STARTUP=$(date +%s%N) "$program" >/dev/null
 
 shown=()
+cpu=()
 peak=0
 for _ in $(seq "$runs"); do
     out=$(XDG_CONFIG_HOME=$config VX_BENCH_STARTUP=$(date +%s%N) "$program")
     shown+=("$(awk '/^shown_ms/ {print $2}' <<<"$out")")
+    cpu+=("$(awk '/^cpu_ms/ {print $2}' <<<"$out")")
     rss=$(awk '/^peak_rss_kb/ {print $2}' <<<"$out")
     [ "$rss" -gt "$peak" ] && peak=$rss
 done
 
+median_of() {
+    sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'
+}
 sorted=$(printf '%s\n' "${shown[@]}" | sort -n)
-median=$(awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}' <<<"$sorted")
+median=$(median_of <<<"$sorted")
+cpu_median=$(printf '%s\n' "${cpu[@]}" | median_of)
 echo "processor: $(lscpu | sed -n 's/^Model name:[[:space:]]*//p' | head -1), $(nproc) cores; platform: $platform"
 echo "start-up to main window painted, $runs runs: median ${median} ms, min $(head -1 <<<"$sorted") ms, max $(tail -1 <<<"$sorted") ms (target < 500 ms)"
+echo "processor time until then (user + system): median ${cpu_median} ms; load average now: $(cut -d' ' -f1 /proc/loadavg)"
 echo "idle peak memory: $((peak / 1024)) MB (max resident set; target < 80 MB)"
