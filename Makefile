@@ -16,15 +16,21 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
+# The window where there is a display; on a server the command-line tool's self-test instead.
 run: build
-	$(BUILD)/cli/vellumox-cli selftest
-	$(BUILD)/cli/vellumox-cli algorithms
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
+		$(BUILD)/vellumox; \
+	else \
+		echo "No display (DISPLAY and WAYLAND_DISPLAY are unset): running vellumox-cli selftest instead of the window."; \
+		$(BUILD)/cli/vellumox-cli selftest; \
+	fi
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 bench: build
 	bash bench/compare.sh $(BUILD)
+	bash bench/startup.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

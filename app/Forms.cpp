@@ -8,6 +8,8 @@
 #include "encryption/passwordU.h"
 #include "wipe/frmshred_u.h"
 
+#include <QWidget>
+
 TfrmMain* frmMain = nullptr;
 TfrmShred* frmShred = nullptr;
 TfrmPass* frmPass = nullptr;
@@ -23,6 +25,11 @@ void CreateForms()
     frmSettings = new TfrmSettings();
     frmPasswordDlg = new TfrmPasswordDlg();
     frmMessage = new TfrmMessage();
+    // The program ends when the main window closes, even while the shred window is still open.
+    const std::initializer_list<QWidget*> others = {frmShred, frmPass, frmSettings, frmPasswordDlg, frmMessage};
+    for (QWidget* window : others) {
+        window->setAttribute(Qt::WA_QuitOnClose, false);
+    }
 }
 
 void DestroyForms()
@@ -40,4 +47,14 @@ void DestroyForms()
     frmShred = nullptr;
     delete frmMain;
     frmMain = nullptr;
+}
+
+bool ShowMainWindow()
+{
+    // Asked before the main window appears, so that nothing of the file tree is seen without it.
+    if (!CheckProgramPassword()) {
+        return false;
+    }
+    frmMain->show();
+    return true;
 }

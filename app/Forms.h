@@ -21,3 +21,8 @@ extern TfrmMessage* frmMessage;
 void CreateForms();
 // Destroys them in the reverse order; the tests call it between cases for fresh windows.
 void DestroyForms();
+
+// Program start once the windows exist: the program password check (when it is on), then the main
+// window shown. False when the program is to end without a word: the password was wrong or the
+// prompt was cancelled; the main window is not shown then.
+bool ShowMainWindow();

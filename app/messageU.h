@@ -2,12 +2,14 @@
 #pragma once
 
 #include <QDialog>
+#include <QIcon>
 #include <QString>
 #include <QTreeWidget>
 
 #include <deque>
 #include <vector>
 
+class QFrame;
 class QLabel;
 class QPushButton;
 
@@ -51,12 +53,17 @@ public:
     // Every call answered through the seam, oldest first.
     static std::vector<TShownMessage>& Answered();
 
+    QFrame* Bevel1 = nullptr;
     QLabel* imagMain = nullptr;
     QLabel* labMsg = nullptr;
     QLabel* ImgInfo = nullptr;
     QLabel* imgConfirm = nullptr;
     QPushButton* OKBtn = nullptr;
     QPushButton* CancelBtn = nullptr;
+
+protected:
+    // Escape and the frame's close button give 2, like Cancel.
+    void reject() override;
 
 private:
     void OKBtnClick();
@@ -80,4 +87,7 @@ public:
     int LineCount() const;
     QString LineText(int index) const;
     int LineImage(int index) const;
+
+private:
+    QIcon m_images[2];
 };

@@ -8,6 +8,8 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libutf8proc-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev libxkbcommon-dev libvulkan-dev
+    # the window's text in the offscreen tests; a virtual display for the start-up benchmark
+    fonts-dejavu-core xvfb
     # test oracles and benchmark peers only; the product links none of them
     libssl-dev openssl libcrypto++-dev libgcrypt20-dev libbotan-2-dev
     # Windows cross build of the core and the command-line tool

@@ -1,6 +1,7 @@
 // The window tests' entry: offscreen platform, settings in a temporary folder, one QApplication.
 #include "tests/gui/GuiTestSupport.h"
 
+#include "app/Application.h"
 #include "app/Forms.h"
 #include "app/messageU.h"
 
@@ -41,8 +42,8 @@ int main(int argc, char* argv[])
     QTemporaryDir configRoot;
     g_configRoot = &configRoot;
     qputenv("XDG_CONFIG_HOME", configRoot.path().toLocal8Bit());
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("Vellumox");
+    // The program's own application object, so that the tests see its top-level error report.
+    TApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

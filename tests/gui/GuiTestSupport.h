@@ -3,7 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QAbstractSpinBox>
 #include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTabWidget>
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
@@ -11,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 // The named child of parent, or a test failure naming what is missing.
 template <class T>
@@ -83,6 +94,35 @@ private:
 inline QWidget* ActiveModal()
 {
     return QApplication::activeModalWidget();
+}
+
+// The named controls of window (objectName set and not one of Qt's own "qt_" parts) that a screen
+// reader would find without a name: buttons, boxes, lists, labels and pictures, tabs and groups.
+// The window itself is included.
+inline std::vector<QString> ControlsWithoutAccessibleName(QWidget* window)
+{
+    std::vector<QString> missing;
+    QList<QWidget*> widgets = window->findChildren<QWidget*>();
+    widgets.prepend(window);
+    for (QWidget* widget : widgets) {
+        const QString name = widget->objectName();
+        if (name.isEmpty() || name.startsWith("qt_")) {
+            continue;
+        }
+        const bool control = widget == window || qobject_cast<QAbstractButton*>(widget) ||
+                             qobject_cast<QLineEdit*>(widget) || qobject_cast<QComboBox*>(widget) ||
+                             qobject_cast<QAbstractItemView*>(widget) || qobject_cast<QLabel*>(widget) ||
+                             qobject_cast<QTabWidget*>(widget) || qobject_cast<QGroupBox*>(widget) ||
+                             qobject_cast<QAbstractSpinBox*>(widget) || qobject_cast<QProgressBar*>(widget);
+        if (!control) {
+            continue;
+        }
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+        if (accessible == nullptr || accessible->text(QAccessible::Name).trimmed().isEmpty()) {
+            missing.push_back(name);
+        }
+    }
+    return missing;
 }
 
 // Fresh windows and a fresh settings folder for each case; fails a case that set a message-box
