@@ -15,7 +15,7 @@ add_library(vx_testsupport STATIC tests/support/VectorFile.cpp tests/support/Tem
 target_include_directories(vx_testsupport PUBLIC ${PROJECT_SOURCE_DIR})
 # Wine shows the Linux root as drive Z:, so the vectors are read in place.
 target_compile_definitions(vx_testsupport PUBLIC VX_TEST_DATA_DIR="Z:${PROJECT_SOURCE_DIR}/tests/data"
-                                                 VX_TESTS_WITHOUT_ORACLES)
+                                                 VX_TESTS_WITHOUT_ORACLES NOMINMAX)
 target_link_libraries(vx_testsupport PUBLIC gtest PRIVATE vx_warnings)
 
 add_executable(vx_crypto_tests tests/crypto/test_framework.cpp tests/crypto/test_vectors.cpp)
