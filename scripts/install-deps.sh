@@ -10,8 +10,9 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev libxkbcommon-dev libvulkan-dev
     # test oracles and benchmark peers only; the product links none of them
     libssl-dev openssl libcrypto++-dev libgcrypt20-dev libbotan-2-dev
-    # Windows cross build of the core and the command-line tool
-    mingw-w64
+    # Windows cross build of the core and the command-line tool, its tests (GoogleTest built from
+    # source) and Wine to run them
+    mingw-w64 googletest wine64
     # whole-file benchmarks and shredding comparisons
     time coreutils util-linux
 )
