@@ -48,50 +48,61 @@ echo "windows-tests.sh: Wine prefix ready in $((SECONDS - started)) s"
 
 failed=0
 run() {
+    local began=$SECONDS
     echo "== $*"
     if ! "$@"; then
         echo "windows-tests.sh: FAILED: $*" >&2
         failed=1
     fi
+    echo "   ($((SECONDS - began)) s)"
 }
 run "$wine" "$windows_build/vx_crypto_tests.exe" --gtest_brief=1
 run "$wine" "$windows_build/vx_core_tests.exe" --gtest_brief=1
 run "$wine" "$windows_cli" selftest
 
-# Files encrypted on one side decrypt on the other, in place and back, for every algorithm the
-# tool has and for passwords that take the Windows-1252 and the UTF-8 byte forms.
+# Both tools encrypt the same files, for every algorithm the tool has, with passwords that take the
+# Windows-1252 and the UTF-8 byte forms: the encrypted files must be the same bytes (nothing in
+# the format is random), and each side decrypts the other's in place.
 linux_tool() { "$linux_cli" "$@"; }
 windows_tool() { "$wine" "$windows_cli" "$@"; }
 crossing() (
-    from="$1" to="$2" dir="$work/$3"
-    mkdir -p "$dir"
-    cd "$dir"
+    cd "$work"
     printf 'Grüße, Kätzchen €\n' >latin.pw
     printf 'пароль 密码\n' >unicode.pw
     algorithms="$(linux_tool algorithms | awk '$NF == "available" && $(NF-1) != "not" {print $1 + 0}')"
     [ -n "$algorithms" ] || { echo "no algorithms listed" >&2; exit 1; }
     for pw in latin unicode; do
-        names=()
-        for a in $algorithms; do
+        fromLinux=()
+        fromWindows=()
+        # Each Wine start costs seconds: the byte form is the algorithms' common step, so the second
+        # password takes the first and the last algorithm only.
+        chosen="$algorithms"
+        [ "$pw" = latin ] || chosen="$(echo "$algorithms" | sed -n '1p;$p')"
+        for a in $chosen; do
             name="file-$a-$pw"
             head -c $((a * 4099 + ${#pw} * 1000)) /dev/urandom >"$name"
-            cp "$name" "$name.orig"
-            "$from" encrypt -a "$a" --source delete --password-file "$pw.pw" "$name" >/dev/null || exit 1
-            if cmp -s "$name" "$name.orig"; then
+            cp "$name" "$name.linux"
+            cp "$name" "$name.windows"
+            linux_tool encrypt -a "$a" --source delete --password-file "$pw.pw" "$name.linux" >/dev/null || exit 1
+            windows_tool encrypt -a "$a" --source delete --password-file "$pw.pw" "$name.windows" >/dev/null ||
+                exit 1
+            if cmp -s "$name" "$name.linux"; then
                 echo "$name was not encrypted" >&2
                 exit 1
             fi
-            names+=("$name")
+            cmp "$name.linux" "$name.windows" || { echo "the tools encrypt $name differently" >&2; exit 1; }
+            fromLinux+=("$name.linux")
+            fromWindows+=("$name.windows")
         done
-        "$to" decrypt --source delete --password-file "$pw.pw" "${names[@]}" >/dev/null || exit 1
-        for n in "${names[@]}"; do
-            cmp "$n" "$n.orig" || { echo "$n did not come back" >&2; exit 1; }
+        windows_tool decrypt --source delete --password-file "$pw.pw" "${fromLinux[@]}" >/dev/null || exit 1
+        linux_tool decrypt --source delete --password-file "$pw.pw" "${fromWindows[@]}" >/dev/null || exit 1
+        for n in "${fromLinux[@]}" "${fromWindows[@]}"; do
+            cmp "$n" "${n%.*}" || { echo "$n did not come back" >&2; exit 1; }
         done
-        echo "${#names[@]} files with the $pw password"
+        echo "${#fromLinux[@]} algorithms with the $pw password: same bytes, and back on the other side"
     done
 )
-run crossing linux_tool windows_tool linux-to-windows
-run crossing windows_tool linux_tool windows-to-linux
+run crossing
 
 echo "windows-tests.sh: done in $((SECONDS - started)) s"
 exit "$failed"
