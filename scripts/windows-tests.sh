@@ -79,7 +79,8 @@ crossing() (
         chosen="$algorithms"
         [ "$pw" = latin ] || chosen="$(echo "$algorithms" | sed -n '1p;$p')"
         for a in $chosen; do
-            name="file-$a-$pw"
+            # Names beyond ASCII too, which reach a Windows program in UTF-16.
+            name="file-$a-$pw-Grüße-пароль"
             head -c $((a * 4099 + ${#pw} * 1000)) /dev/urandom >"$name"
             cp "$name" "$name.linux"
             cp "$name" "$name.windows"
