@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <stdexcept>
@@ -99,7 +100,8 @@ std::string ReadFirstLine(const std::string& path)
             throw std::runtime_error("no password on standard input");
         }
     } else {
-        std::ifstream in(path, std::ios::binary);
+        // The path is UTF-8; on Windows a narrow path would be read in the system's code page.
+        std::ifstream in(std::filesystem::path(std::u8string(path.begin(), path.end())), std::ios::binary);
         if (!in) {
             throw std::runtime_error("Cannot open password file \"" + path + "\"");
         }

@@ -67,8 +67,8 @@ linux_tool() { "$linux_cli" "$@"; }
 windows_tool() { "$wine" "$windows_cli" "$@"; }
 crossing() (
     cd "$work"
-    printf 'Grüße, Kätzchen €\n' >latin.pw
-    printf 'пароль 密码\n' >unicode.pw
+    printf 'Grüße, Kätzchen €\n' >latin-Kennwort-Grüße.pw
+    printf 'пароль 密码\n' >unicode-Kennwort-Grüße.pw
     algorithms="$(linux_tool algorithms | awk '$NF == "available" && $(NF-1) != "not" {print $1 + 0}')"
     [ -n "$algorithms" ] || { echo "no algorithms listed" >&2; exit 1; }
     for pw in latin unicode; do
@@ -84,8 +84,8 @@ crossing() (
             head -c $((a * 4099 + ${#pw} * 1000)) /dev/urandom >"$name"
             cp "$name" "$name.linux"
             cp "$name" "$name.windows"
-            linux_tool encrypt -a "$a" --source delete --password-file "$pw.pw" "$name.linux" >/dev/null || exit 1
-            windows_tool encrypt -a "$a" --source delete --password-file "$pw.pw" "$name.windows" >/dev/null ||
+            linux_tool encrypt -a "$a" --source delete --password-file "$pw-Kennwort-Grüße.pw" "$name.linux" >/dev/null || exit 1
+            windows_tool encrypt -a "$a" --source delete --password-file "$pw-Kennwort-Grüße.pw" "$name.windows" >/dev/null ||
                 exit 1
             if cmp -s "$name" "$name.linux"; then
                 echo "$name was not encrypted" >&2
@@ -95,8 +95,8 @@ crossing() (
             fromLinux+=("$name.linux")
             fromWindows+=("$name.windows")
         done
-        windows_tool decrypt --source delete --password-file "$pw.pw" "${fromLinux[@]}" >/dev/null || exit 1
-        linux_tool decrypt --source delete --password-file "$pw.pw" "${fromWindows[@]}" >/dev/null || exit 1
+        windows_tool decrypt --source delete --password-file "$pw-Kennwort-Grüße.pw" "${fromLinux[@]}" >/dev/null || exit 1
+        linux_tool decrypt --source delete --password-file "$pw-Kennwort-Grüße.pw" "${fromWindows[@]}" >/dev/null || exit 1
         for n in "${fromLinux[@]}" "${fromWindows[@]}"; do
             cmp "$n" "${n%.*}" || { echo "$n did not come back" >&2; exit 1; }
         done
