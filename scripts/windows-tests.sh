@@ -105,5 +105,28 @@ crossing() (
 )
 run crossing
 
+# A folder tree beyond ASCII: encrypted in place by the Windows tool, decrypted by the Linux one,
+# then shredded by the Windows tool.
+tree() (
+    cd "$work"
+    mkdir -p "Baum/Äste/листья" "Baum/leer"
+    head -c 70000 /dev/urandom >"Baum/Wurzel"
+    head -c 3 /dev/urandom >"Baum/Äste/листья/лист €"
+    printf 'tree\n' >"Baum/.versteckt"
+    cp -a Baum Baum.orig
+    windows_tool encrypt -r --source delete --password-file latin-Kennwort-Grüße.pw Baum >/dev/null || exit 1
+    if cmp -s "Baum/Äste/листья/лист €" "Baum.orig/Äste/листья/лист €"; then
+        echo "the tree was not encrypted" >&2
+        exit 1
+    fi
+    linux_tool decrypt -r --source delete --password-file latin-Kennwort-Grüße.pw Baum >/dev/null || exit 1
+    diff -r Baum Baum.orig || { echo "the tree did not come back" >&2; exit 1; }
+    windows_tool shred -r -y --method 0 Baum >/dev/null || exit 1
+    left="$(find Baum -type f 2>/dev/null | wc -l)"
+    [ "$left" -eq 0 ] || { echo "$left files left after shredding" >&2; exit 1; }
+    echo "3 files in 4 folders"
+)
+run tree
+
 echo "windows-tests.sh: done in $((SECONDS - started)) s"
 exit "$failed"

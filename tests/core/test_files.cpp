@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #ifdef _WIN32
@@ -386,6 +387,39 @@ TEST(FilesTree, ListsHiddenEntriesAndNeverFollowsLinks)
 #endif
     EXPECT_FALSE(IsVolumeRoot(root));
     EXPECT_FALSE(IsVolumeRoot(root + "/.sub"));
+}
+
+TEST(FilesNames, NamesBeyondAsciiAreUtf8Throughout)
+{
+    TTempDir dir;
+    const std::string name = "Grüße-пароль-密码.txt";
+    const std::string path = dir / name;
+    // Made and checked through the standard library, independently of the file layer.
+    const auto native = [](const std::string& utf8) {
+        return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+    };
+    {
+        std::ofstream out(native(path), std::ios::binary);
+        out << "12345";
+    }
+    ASSERT_TRUE(std::filesystem::exists(native(path)));
+
+    EXPECT_EQ(ListTree(dir.Path()).files, std::vector<std::string>{path});
+    ASSERT_TRUE(FindEntry(path));
+    EXPECT_EQ(FindEntry(path)->size, 5u);
+    EXPECT_EQ(FileSize(path), 5u);
+    WriteFileAttributes(path, kAttrHidden | kAttrArchive);
+    EXPECT_EQ(ReadFileAttributes(path) & kAttrHidden, kAttrHidden);
+    WriteFileAttributes(path, kAttrArchive);
+    EXPECT_TRUE(CanOpenExclusively(path));
+
+    const std::string renamed = dir / "Ä€ renamed";
+    RenameFile(path, renamed, TRenameMode::NoReplace);
+    EXPECT_TRUE(std::filesystem::exists(native(renamed)));
+    std::vector<std::uint8_t> bytes(10);
+    EXPECT_EQ(TFile(renamed, TOpenMode::Read).Read(bytes), 5u);
+    RemoveFile(renamed);
+    EXPECT_FALSE(std::filesystem::exists(native(renamed)));
 }
 
 TEST(FilesPaths, PartsOfAPath)
