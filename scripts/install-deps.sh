@@ -13,6 +13,8 @@ packages=(
     # Windows cross build of the core and the command-line tool, its tests (GoogleTest built from
     # source) and Wine to run them
     mingw-w64 googletest wine64
+    # types at a pseudo-terminal in the Windows tests
+    python3
     # whole-file benchmarks and shredding comparisons
     time coreutils util-linux
 )

@@ -128,5 +128,23 @@ tree() (
 )
 run tree
 
+# A password typed at the Windows console (beyond ASCII) opens the file on Linux, and the other way.
+typed() (
+    cd "$work"
+    head -c 5000 /dev/urandom >typed
+    cp typed typed.orig
+    python3 "$root/scripts/type-at-terminal.py" "assword:" "Grüße, Kätzchen €" 2 -- \
+        "$wine" "$windows_cli" encrypt --source delete typed >/dev/null || exit 1
+    cmp -s typed typed.orig && { echo "not encrypted" >&2; exit 1; }
+    linux_tool decrypt --source delete --password-file latin-Kennwort-Grüße.pw typed >/dev/null || exit 1
+    cmp typed typed.orig || exit 1
+    linux_tool encrypt --source delete --password-file latin-Kennwort-Grüße.pw typed >/dev/null || exit 1
+    python3 "$root/scripts/type-at-terminal.py" "assword:" "Grüße, Kätzchen €" 1 -- \
+        "$wine" "$windows_cli" decrypt --source delete typed >/dev/null || exit 1
+    cmp typed typed.orig || exit 1
+    echo "both ways"
+)
+run typed
+
 echo "windows-tests.sh: done in $((SECONDS - started)) s"
 exit "$failed"
