@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <stdexcept>
@@ -28,6 +29,39 @@ void StripLineEnd(std::string& line)
         line.pop_back();
     }
 }
+
+#ifdef _WIN32
+// A line typed at the console, as UTF-8. The console hands its text over in UTF-16; read through
+// std::cin it would arrive in the console's code page, whose bytes are not the UTF-8 that the
+// password rule starts from, and the file could then not be opened on another system.
+bool ReadConsoleLine(HANDLE in, std::string& line)
+{
+    std::wstring wide;
+    wide.reserve(1024);
+    wchar_t chunk[256];
+    bool ended = false;
+    while (!ended) {
+        DWORD got = 0;
+        if (!ReadConsoleW(in, chunk, 256, &got, nullptr) || got == 0) {
+            break;
+        }
+        // Line input ends each line with CR LF; the LF ends it.
+        for (DWORD i = 0; i < got && !ended; ++i) {
+            ended = chunk[i] == L'\n';
+            if (!ended && chunk[i] != L'\r') {
+                wide.push_back(chunk[i]);
+            }
+        }
+    }
+    SecureZeroMemory(chunk, sizeof chunk);
+    const int length = static_cast<int>(wide.size());
+    const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+    line.assign(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, line.data(), size, nullptr, nullptr);
+    SecureZeroMemory(wide.data(), wide.size() * sizeof(wchar_t));
+    return ended || !wide.empty();
+}
+#endif
 } // namespace
 
 bool StdinIsTerminal()
@@ -54,23 +88,21 @@ std::string ReadSecretLine(const std::string& prompt)
         throw std::runtime_error("no terminal to ask for the password on (use --password-file)");
     }
     std::cerr << prompt << std::flush;
+    std::string line;
 #ifdef _WIN32
     HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
-    GetConsoleMode(in, &mode);
+    const bool console = GetConsoleMode(in, &mode) != 0;
     SetConsoleMode(in, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+    const bool got = console ? ReadConsoleLine(in, line) : static_cast<bool>(std::getline(std::cin, line));
+    SetConsoleMode(in, mode);
 #else
     termios old{};
     tcgetattr(STDIN_FILENO, &old);
     termios quiet = old;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-#endif
-    std::string line;
     const bool got = static_cast<bool>(std::getline(std::cin, line));
-#ifdef _WIN32
-    SetConsoleMode(in, mode);
-#else
     tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
 #endif
     std::cerr << '\n';
@@ -99,7 +131,8 @@ std::string ReadFirstLine(const std::string& path)
             throw std::runtime_error("no password on standard input");
         }
     } else {
-        std::ifstream in(path, std::ios::binary);
+        // The path is UTF-8; on Windows a narrow path would be read in the system's code page.
+        std::ifstream in(std::filesystem::path(std::u8string(path.begin(), path.end())), std::ios::binary);
         if (!in) {
             throw std::runtime_error("Cannot open password file \"" + path + "\"");
         }

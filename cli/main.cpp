@@ -6,8 +6,36 @@
 #include <iostream>
 #include <map>
 
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+#endif
+
 namespace
 {
+#ifdef _WIN32
+// The arguments as UTF-8, the form every path has inside the program. argv holds them in the
+// system's code page, which cannot carry every name (and whose bytes are not UTF-8).
+std::vector<std::string> Utf8Arguments()
+{
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) {
+        return {};
+    }
+    std::vector<std::string> words;
+    for (int i = 1; i < count; ++i) {
+        const int length = static_cast<int>(wcslen(wide[i]));
+        const int size = WideCharToMultiByte(CP_UTF8, 0, wide[i], length, nullptr, 0, nullptr, nullptr);
+        std::string word(static_cast<std::size_t>(size), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, wide[i], length, word.data(), size, nullptr, nullptr);
+        words.push_back(std::move(word));
+    }
+    LocalFree(wide);
+    return words;
+}
+#endif
+
 const char* kUsage = R"(Usage: vellumox-cli COMMAND [OPTIONS] PATH...
 
 Commands:
@@ -54,7 +82,15 @@ int Dispatch(const std::string& command, const std::vector<std::string>& args)
 
 int main(int argc, char** argv)
 {
+#ifdef _WIN32
+    (void)argc;
+    (void)argv;
+    std::vector<std::string> words = Utf8Arguments();
+    // What the program prints (paths above all) is UTF-8 too.
+    SetConsoleOutputCP(CP_UTF8);
+#else
     std::vector<std::string> words(argv + 1, argv + argc);
+#endif
     if (words.empty()) {
         std::cerr << kUsage;
         return kExitUsage;

@@ -275,6 +275,11 @@ std::optional<TFoundEntry> FindEntry(const std::string& path)
     if (path.empty() || EndsInSeparator(path)) {
         return std::nullopt;
     }
+    // The search takes wildcards, and no file can have them in its name: "folder\*" would
+    // otherwise describe whatever entry it met first.
+    if (NameOfPath(path).find_first_of("*?") != std::string::npos) {
+        return std::nullopt;
+    }
     WIN32_FIND_DATAW data;
     HANDLE find = INVALID_HANDLE_VALUE;
     try {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Cross-compiles the core library and the command-line tool for 64-bit Windows with MinGW-w64, so
-# that the Win32 backend is compiled on every change. Tests and benchmarks are not built (nothing
-# here runs Windows programs).
+# that the Win32 backend is compiled on every change. scripts/windows-tests.sh builds the tests on
+# top of this and runs them under Wine.
 #   scripts/cross-windows.sh [BUILD_DIR]     (default: build-windows)
 set -euo pipefail
 

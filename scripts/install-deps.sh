@@ -12,8 +12,11 @@ packages=(
     fonts-dejavu-core xvfb
     # test oracles and benchmark peers only; the product links none of them
     libssl-dev openssl libcrypto++-dev libgcrypt20-dev libbotan-2-dev
-    # Windows cross build of the core and the command-line tool
-    mingw-w64
+    # Windows cross build of the core and the command-line tool, its tests (GoogleTest built from
+    # source) and Wine to run them
+    mingw-w64 googletest wine64
+    # types at a pseudo-terminal in the Windows tests
+    python3
     # the Debian package and its checks: lintian, the desktop validators, the file-type lookup
     dpkg-dev lintian desktop-file-utils appstream xdg-utils shared-mime-info libfile-mimeinfo-perl
     # whole-file benchmarks and shredding comparisons

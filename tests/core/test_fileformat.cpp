@@ -1,6 +1,7 @@
 // The encrypted file format on real files: bytes against an independent implementation, naming,
 // header handling, password forms, and what is left behind when something goes wrong.
 #include "crypto/VXblockciphers.h"
+#include "crypto/VXmd5.h"
 #include "encryption/FileFormat.h"
 #include "encryption/PasswordBytes.h"
 #include "platform/FileStream.h"
@@ -10,21 +11,38 @@
 #include "tests/support/VectorFile.h"
 
 #include <gtest/gtest.h>
+#ifndef VX_TESTS_WITHOUT_ORACLES
 #include <openssl/evp.h>
 #include <openssl/provider.h>
+#endif
 
 #include <algorithm>
+#include <filesystem>
 #include <random>
 
+#ifndef _WIN32
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 namespace
 {
 using TBytes = std::vector<std::uint8_t>;
 
+#ifdef VX_TESTS_WITHOUT_ORACLES
+// No OpenSSL here: our own MD5 stands in, which the cipher tests pin to the published vectors.
+TBytes OracleMd5(const TBytes& data)
+{
+    TVX_md5 hash;
+    TBytes digest(16);
+    hash.Start();
+    hash.Feed(data);
+    hash.Finish(digest);
+    return digest;
+}
+#else
 TBytes OracleMd5(const TBytes& data)
 {
     TBytes digest(16);
@@ -75,6 +93,7 @@ TBytes OracleBlowfishFile(const TBytes& passwordBytes, const TBytes& plain)
     file.insert(file.end(), body.begin(), body.end());
     return file;
 }
+#endif
 
 class FileFormat : public testing::Test
 {
@@ -83,6 +102,7 @@ protected:
     TCipherSet ciphers;
 };
 
+#ifndef VX_TESTS_WITHOUT_ORACLES
 TEST_F(FileFormat, BlowfishFilesMatchAnIndependentImplementationAtEveryLength)
 {
     const TPasswordKey password("correct horse");
@@ -106,6 +126,7 @@ TEST_F(FileFormat, BlowfishFilesMatchAnIndependentImplementationAtEveryLength)
         EXPECT_EQ(ReadAll(back.OutputPath), plain);
     }
 }
+#endif
 
 TEST_F(FileFormat, HeaderHoldsACheckThatIsNeitherTheKeyNorItsPlainDigest)
 {
@@ -255,6 +276,9 @@ TEST_F(FileFormat, DecryptionTriesTheOtherByteFormsOfTheSameText)
 
 TEST_F(FileFormat, AWriteErrorRemovesThePartialOutputAndKeepsTheSourceAndAnyOlderOutput)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "needs a per-process file-size limit (setrlimit) to make writes fail; Windows has none";
+#else
     const TBytes plain = RandomBytes(200000, 14);
     WriteAll(dir / "big", plain);
     WriteText(dir / "big.enc", "an older output, kept until a new one is complete");
@@ -287,19 +311,20 @@ TEST_F(FileFormat, AWriteErrorRemovesThePartialOutputAndKeepsTheSourceAndAnyOlde
     EncryptSingleFile(dir / "big", TPasswordKey("full"), 0, ciphers);
     EXPECT_EQ(ReadAll(dir / "big.enc").size(), plain.size() + 21);
     EXPECT_FALSE(Exists(dir / "big.enc.part"));
+#endif
 }
 
 TEST_F(FileFormat, RefusesToWriteOverTheSourceItself)
 {
     WriteText(dir / "x", "precious");
-    ASSERT_EQ(::link((dir / "x").c_str(), (dir / "x.enc").c_str()), 0);
+    std::filesystem::create_hard_link(dir / "x", dir / "x.enc");
     EXPECT_THROW(EncryptSingleFile(dir / "x", TPasswordKey("pw"), 0, ciphers), std::runtime_error);
     EXPECT_EQ(ReadAll(dir / "x"), Text("precious"));
 }
 
 TEST_F(FileFormat, ClearErrorsForFoldersAndMissingFilesAndTheSourceProtectionIsKept)
 {
-    ASSERT_EQ(::mkdir((dir / "folder").c_str(), 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(dir / "folder"));
     try {
         EncryptSingleFile(dir / "folder", TPasswordKey("pw"), 0, ciphers);
         FAIL() << "a folder was accepted";
@@ -308,12 +333,15 @@ TEST_F(FileFormat, ClearErrorsForFoldersAndMissingFilesAndTheSourceProtectionIsK
     }
     EXPECT_THROW(DecryptSingleFile(dir / "missing", TPasswordKey("pw"), ciphers), EFileError);
 
+#ifndef _WIN32
+    // Windows has no mode bits to carry over.
     WriteText(dir / "private", "mine");
     ::chmod((dir / "private").c_str(), 0600);
     EncryptSingleFile(dir / "private", TPasswordKey("pw"), 0, ciphers);
     struct stat st{};
     ::stat((dir / "private.enc").c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+#endif
 }
 } // namespace
 

@@ -3,18 +3,36 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <stdexcept>
 
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 TTempDir::TTempDir()
 {
+#ifdef _WIN32
+    // No mkdtemp: a random name, created only if nobody has it yet.
+    std::random_device seed;
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::filesystem::path candidate = base / ("vellumox-test-" + std::to_string(seed()));
+        std::error_code error;
+        if (std::filesystem::create_directory(candidate, error)) {
+            m_path = candidate.string();
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary folder");
+#else
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/vellumox-test-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("cannot create a temporary folder");
     }
     m_path = pattern;
+#endif
 }
 
 TTempDir::~TTempDir()
