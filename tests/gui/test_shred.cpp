@@ -15,6 +15,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include <filesystem>
 
@@ -100,7 +101,33 @@ bool MakeUndeletable(const std::string& path, bool on)
 }
 } // namespace
 
-using ShredRunTest = TGuiTest;
+// A message box nobody expected would wait for a user forever: close it and fail instead.
+class ShredRunTest : public TGuiTest
+{
+protected:
+    void SetUp() override
+    {
+        TGuiTest::SetUp();
+        m_watchdog = std::make_unique<QTimer>();
+        QObject::connect(m_watchdog.get(), &QTimer::timeout, [] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                auto* box = qobject_cast<TfrmMessage*>(modal);
+                ADD_FAILURE() << "an unexpected message: "
+                              << (box != nullptr ? box->labMsg->text().toStdString() : modal->objectName().toStdString());
+                modal->close();
+            }
+        });
+        m_watchdog->start(100);
+    }
+    void TearDown() override
+    {
+        m_watchdog.reset();
+        TGuiTest::TearDown();
+    }
+
+private:
+    std::unique_ptr<QTimer> m_watchdog;
+};
 
 TEST_F(ShredRunTest, AFileHeldElsewhereKeepsItsFolderAndIsReported)
 {
