@@ -16,6 +16,12 @@
 #include <QTextBrowser>
 #include <QUrl>
 
+// Failures print texts, not their code units.
+[[maybe_unused]] static void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
 namespace
 {
 // Stands in for the desktop's browser and mail program: records what would have been opened.

@@ -25,6 +25,12 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+// Failures print texts, not their code units.
+[[maybe_unused]] static void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
 namespace
 {
 constexpr const char* kShredQuestion = "Are you sure you wont to shred selected file(s)? ";
