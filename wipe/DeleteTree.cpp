@@ -25,7 +25,15 @@ void RemoveEntry(const std::string& path)
 
 bool Below(const std::string& path, const std::string& folder)
 {
-    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/';
+    if (path.size() <= folder.size() || path.compare(0, folder.size(), folder) != 0) {
+        return false;
+    }
+    const char separator = path[folder.size()];
+#ifdef _WIN32
+    return separator == '/' || separator == '\\';
+#else
+    return separator == '/';
+#endif
 }
 
 // True when a failure was already recorded at or below folder: its own removal then fails only
