@@ -71,20 +71,22 @@ std::vector<std::string> HardLinkedFiles(const std::vector<std::string>& selecti
     return linked;
 }
 
-// The run's frame: the main window hears that a run goes on, and whatever ends the run, the tree
-// is refreshed and the window closed.
+// The run's frame: the main window hears that a run goes on and the wipes keep the windows alive;
+// whatever ends the run, the tree is refreshed and the window closed.
 class TShredRunFrame
 {
 public:
     TShredRunFrame()
     {
         g_running = true;
+        SetWipeMessagePump(&PumpThrottled);
         if (frmMain != nullptr) {
             frmMain->ShredRunStateChanged(true);
         }
     }
     ~TShredRunFrame()
     {
+        SetWipeMessagePump({});
         g_running = false;
         try {
             if (frmMain != nullptr) {
@@ -196,7 +198,6 @@ void ShredSelection(const std::vector<std::string>& selection)
     window.labMetod->clear();
     window.show();
     window.raise();
-    SetWipeMessagePump(&PumpThrottled);
 
     std::int64_t processed = 0;
     bool failed = false;
