@@ -27,8 +27,7 @@
 #define VX_SOURCE_DOCS_DIR ""
 #endif
 
-namespace
-{
+namespace {
 constexpr const char* kManualName = "manual.html";
 
 QPointer<QDialog>& HelpWindowPointer()

@@ -19,10 +19,8 @@
 
 TfrmAbout* frmAbout = nullptr;
 
-namespace
-{
-template <class T, class... Args>
-T* Named(QWidget* parent, const char* name, Args&&... args)
+namespace {
+template <class T, class... Args> T* Named(QWidget* parent, const char* name, Args&&... args)
 {
     T* widget = new T(std::forward<Args>(args)..., parent);
     widget->setObjectName(name);

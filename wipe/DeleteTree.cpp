@@ -6,8 +6,7 @@
 #include <algorithm>
 #include <exception>
 
-namespace
-{
+namespace {
 // A link to a folder is a folder entry on Win32 (a junction) and goes with the folder call there.
 void RemoveEntry(const std::string& path)
 {

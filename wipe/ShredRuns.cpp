@@ -20,8 +20,7 @@
 
 std::int32_t SelectedFileCount = 0;
 
-namespace
-{
+namespace {
 constexpr const char* kShredQuestion = "Are you sure you wont to shred selected file(s)? ";
 constexpr const char* kDeleteQuestion = "Are you sure you wont to delete selected file(s)?";
 constexpr const char* kShredWarning = "Some files can not be shredded because they are in use.!";

@@ -11,8 +11,7 @@
 #include <unistd.h>
 #endif
 
-namespace
-{
+namespace {
 struct TKnownFileSystem
 {
     std::uint64_t magic;
@@ -102,21 +101,25 @@ TReachNote CheckWipeReach(const std::string& path)
     (void)path;
     return {};
 #else
-    struct statfs fs{};
+    struct statfs fs
+    {
+    };
     if (::statfs(path.c_str(), &fs) == 0) {
         const TReachNote note = ClassifyFileSystem(static_cast<std::uint64_t>(static_cast<unsigned long>(fs.f_type)));
         if (note.limit != TReachLimit::None) {
             return note;
         }
     }
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::stat(path.c_str(), &st) != 0 || ::major(st.st_dev) == 0) {
         return {};
     }
     if (BlockDeviceIsFlash(::major(st.st_dev), ::minor(st.st_dev))) {
         char target[4096];
-        const std::string link = "/sys/dev/block/" + std::to_string(::major(st.st_dev)) + ":" +
-                                 std::to_string(::minor(st.st_dev));
+        const std::string link =
+            "/sys/dev/block/" + std::to_string(::major(st.st_dev)) + ":" + std::to_string(::minor(st.st_dev));
         const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
         std::string name;
         if (n > 0) {

@@ -12,10 +12,8 @@
 #include <algorithm>
 #include <climits>
 
-namespace
-{
-template <class T, class... Args>
-T* Named(QWidget* parent, const char* name, Args&&... args)
+namespace {
+template <class T, class... Args> T* Named(QWidget* parent, const char* name, Args&&... args)
 {
     T* widget = new T(std::forward<Args>(args)..., parent);
     widget->setObjectName(name);

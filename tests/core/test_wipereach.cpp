@@ -2,12 +2,10 @@
 #include "tests/support/TempDir.h"
 #include "wipe/WipeReach.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
-namespace
-{
+namespace {
 // A copy of the parts of /sys/dev/block that the check reads: a whole disk and one partition.
 void FakeDisk(const std::string& sys, const std::string& name, unsigned major, const char* rotational)
 {

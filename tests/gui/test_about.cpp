@@ -1,11 +1,10 @@
 // The about box and the help commands, with and without the vendor's addresses.
-#include "tests/gui/GuiTestSupport.h"
-
 #include "app/Forms.h"
 #include "app/HelpLinks.h"
 #include "app/aboutU.h"
 #include "app/mainU.h"
 #include "app/messageU.h"
+#include "tests/gui/GuiTestSupport.h"
 
 #include <QDesktopServices>
 #include <QEnterEvent>
@@ -22,8 +21,7 @@
     *out << '"' << text.toStdString() << '"';
 }
 
-namespace
-{
+namespace {
 // Stands in for the desktop's browser and mail program: records what would have been opened.
 class TUrlCatcher final : public QObject
 {
@@ -96,7 +94,8 @@ TEST_F(AboutTest, EachShowingIsAFreshBoxWithTheBuildsVersion)
         });
         EXPECT_FALSE(seenBefore);
         EXPECT_EQ(version, QString("Version ") + VX_VERSION);
-        EXPECT_TRUE(QRegularExpression(R"(^Version \d+\.\d+\.\d+\.\d+$)").match(version).hasMatch()) << version.toStdString();
+        EXPECT_TRUE(QRegularExpression(R"(^Version \d+\.\d+\.\d+\.\d+$)").match(version).hasMatch())
+            << version.toStdString();
     }
 }
 
@@ -156,10 +155,10 @@ TEST_F(AboutTest, WithAVendorSiteTheHelpCommandsOpenItsPages)
     OpenLearnMore();
     OpenUpdateCheck();
     OpenHomePage();
-    EXPECT_EQ(catcher.urls, QStringList({"https://vendor.example/onlinehelp.php",
-                                         "https://vendor.example/encryption/dataencryption.php",
-                                         QString("https://vendor.example/updates.php?ver=") + VX_VERSION,
-                                         "https://vendor.example/"}));
+    EXPECT_EQ(
+        catcher.urls,
+        QStringList({"https://vendor.example/onlinehelp.php", "https://vendor.example/encryption/dataencryption.php",
+                     QString("https://vendor.example/updates.php?ver=") + VX_VERSION, "https://vendor.example/"}));
     EXPECT_EQ(HelpWindow(), nullptr);
     EXPECT_TRUE(TfrmMessage::Answered().empty());
 }

@@ -1,9 +1,8 @@
 // The shred and delete runs from the window, on real files: what goes, what stays, and what the user is told.
-#include "tests/gui/GuiTestSupport.h"
-
 #include "app/Forms.h"
 #include "app/mainU.h"
 #include "app/messageU.h"
+#include "tests/gui/GuiTestSupport.h"
 #include "tests/support/Bytes.h"
 #include "tests/support/TempDir.h"
 #include "wipe/ShredRuns.h"
@@ -17,9 +16,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include <filesystem>
-
 #include <fcntl.h>
+#include <filesystem>
 #include <linux/fs.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -31,8 +29,7 @@
     *out << '"' << text.toStdString() << '"';
 }
 
-namespace
-{
+namespace {
 constexpr const char* kShredQuestion = "Are you sure you wont to shred selected file(s)? ";
 constexpr const char* kDeleteQuestion = "Are you sure you wont to delete selected file(s)?";
 constexpr const char* kShredWarning = "Some files can not be shredded because they are in use.!";
@@ -119,7 +116,8 @@ protected:
             if (QWidget* modal = QApplication::activeModalWidget()) {
                 auto* box = qobject_cast<TfrmMessage*>(modal);
                 ADD_FAILURE() << "an unexpected message: "
-                              << (box != nullptr ? box->labMsg->text().toStdString() : modal->objectName().toStdString());
+                              << (box != nullptr ? box->labMsg->text().toStdString()
+                                                 : modal->objectName().toStdString());
                 modal->close();
             }
         });
@@ -206,8 +204,7 @@ TEST_F(ShredRunTest, CancelDuringTheSecondFileKeepsItPartlyOverwrittenAndTouches
             frmShred->labTitle->text() == "File: second.bin") {
             pressed = true;
             // Posted, as a real click is: only the run's message pump can deliver it in time.
-            QTimer::singleShot(0, frmShred->btnCancel,
-                               [] { QTest::mouseClick(frmShred->btnCancel, Qt::LeftButton); });
+            QTimer::singleShot(0, frmShred->btnCancel, [] { QTest::mouseClick(frmShred->btnCancel, Qt::LeftButton); });
         }
     });
 
@@ -240,8 +237,8 @@ TEST_F(ShredRunTest, TwoFoldersAndAFileShowTheirCounts)
     bool visibleDuring = true;
     QObject::connect(frmShred->ProgressBar1, &QProgressBar::valueChanged, frmShred, [&](int) {
         visibleDuring = visibleDuring && frmShred->isVisible() && ShredRunning();
-        seen.push_back({frmShred->ProgressBar2->value(), frmShred->ProgressBar2->maximum(),
-                        frmShred->labFolder->text(), frmShred->labTitle->text(), frmShred->labProcessed->text()});
+        seen.push_back({frmShred->ProgressBar2->value(), frmShred->ProgressBar2->maximum(), frmShred->labFolder->text(),
+                        frmShred->labTitle->text(), frmShred->labProcessed->text()});
     });
 
     ShredSelection({dir / "loose.txt", dir / "one", dir / "two"});
