@@ -3,7 +3,6 @@
 
 #include "wipe/ShredRuns.h"
 
-#include <QCloseEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -115,13 +114,4 @@ void TfrmShred::reject()
         return;
     }
     QDialog::reject();
-}
-
-void TfrmShred::closeEvent(QCloseEvent* event)
-{
-    if (ShredRunning()) {
-        event->ignore();
-        return;
-    }
-    QDialog::closeEvent(event);
 }

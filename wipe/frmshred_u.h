@@ -33,7 +33,6 @@ public:
     void BarPosition(std::int64_t position) override;
 
 protected:
-    // Escape means Cancel, and the window closes only when its run ends.
+    // Escape and close requests mean Cancel during a run: the window closes only when its run ends.
     void reject() override;
-    void closeEvent(QCloseEvent* event) override;
 };

@@ -224,6 +224,31 @@ TEST_F(ShredRunTest, CancelDuringTheSecondFileKeepsItPartlyOverwrittenAndTouches
     EXPECT_FALSE(frmShred->isVisible());
 }
 
+TEST_F(ShredRunTest, EscapeDuringARunCancelsItAndTheWindowStaysUntilTheRunEnds)
+{
+    TTempDir dir;
+    const auto bytes = RandomBytes(2 * 1024 * 1024, 26);
+    WriteAll(dir / "big.bin", bytes);
+    bool stillShown = false;
+    bool pressed = false;
+    QObject::connect(frmShred->ProgressBar1, &QProgressBar::valueChanged, frmShred, [&](int value) {
+        if (!pressed && value > 0) {
+            pressed = true;
+            QTest::keyClick(frmShred, Qt::Key_Escape);
+            frmShred->close();
+            stillShown = frmShred->isVisible();
+        }
+    });
+
+    ShredSelection({dir / "big.bin"});
+
+    ASSERT_TRUE(pressed);
+    EXPECT_TRUE(ShredCancelled);
+    EXPECT_TRUE(stillShown) << "neither Escape nor a close request ends the window during a run";
+    EXPECT_TRUE(Exists(dir / "big.bin"));
+    EXPECT_FALSE(frmShred->isVisible());
+}
+
 TEST_F(ShredRunTest, TwoFoldersAndAFileShowTheirCounts)
 {
     TTempDir dir;
