@@ -382,12 +382,12 @@ TEST_F(ShredRunTest, DeleteRemovesEverythingPermanentlyAndNamesWhatStayedInOneMe
     WriteAll(dir / "tree/sub/.hidden-folder/f", RandomBytes(kSmall, 21));
     WriteAll(dir / "tree/a", RandomBytes(kSmall, 22));
     WriteAll(dir / "single", RandomBytes(kSmall, 23));
-    const std::string fixed = dir / "stuck/fixed.txt";
-    MakeFolder(dir / "stuck");
+    const std::string fixed = dir / "stuck/locked/fixed.txt";
+    MakeFolder(dir / "stuck/locked");
     WriteAll(fixed, RandomBytes(kSmall, 24));
     WriteAll(dir / "stuck/free.txt", RandomBytes(kSmall, 25));
     if (!MakeUndeletable(fixed, true)) {
-        ::chmod((dir / "stuck").c_str(), 0555);
+        ::chmod((dir / "stuck/locked").c_str(), 0555);
     }
     const bool blocked = ::unlink(fixed.c_str()) != 0;
     if (!blocked) {
@@ -398,7 +398,7 @@ TEST_F(ShredRunTest, DeleteRemovesEverythingPermanentlyAndNamesWhatStayedInOneMe
     TfrmMessage::SetNextAnswer(kResultOk);
     ConfirmAndDelete({dir / "tree", dir / "stuck", dir / "single"});
     MakeUndeletable(fixed, false);
-    ::chmod((dir / "stuck").c_str(), 0755);
+    ::chmod((dir / "stuck/locked").c_str(), 0755);
 
     EXPECT_FALSE(Exists(dir / "tree"));
     EXPECT_FALSE(Exists(dir / "single"));
