@@ -21,6 +21,7 @@
 #include <linux/fs.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // Failures print texts, not their code units.
@@ -165,6 +166,26 @@ TEST_F(ShredRunTest, AFileHeldElsewhereKeepsItsFolderAndIsReported)
     EXPECT_TRUE(frmMain->LVMessages->LineText(0).contains("locked")) << frmMain->LVMessages->LineText(0).toStdString();
     EXPECT_FALSE(frmShred->isVisible());
     EXPECT_FALSE(ShredRunning());
+}
+
+TEST_F(ShredRunTest, AFifoInAFolderIsNeverOpenedAndKeepsTheFolderWithItsReason)
+{
+    TTempDir dir;
+    const std::string folder = dir / "pipes";
+    MakeFolder(folder);
+    WriteAll(folder + "/data", RandomBytes(kSmall, 27));
+    ASSERT_EQ(::mkfifo((folder + "/pipe").c_str(), 0600), 0);
+
+    TfrmMessage::SetNextAnswer(kResultOk);
+    ShredSelection({folder});
+
+    EXPECT_FALSE(Exists(folder + "/data"));
+    EXPECT_TRUE(std::filesystem::is_fifo(folder + "/pipe"));
+    ASSERT_EQ(TfrmMessage::Answered().size(), 1u);
+    EXPECT_EQ(TfrmMessage::Answered()[0].Text, kShredWarning);
+    ASSERT_EQ(frmMain->LVMessages->LineCount(), 1);
+    EXPECT_TRUE(frmMain->LVMessages->LineText(0).contains(QString::fromStdString(folder + "/pipe")));
+    EXPECT_TRUE(frmMain->LVMessages->LineText(0).contains("FIFO"));
 }
 
 TEST_F(ShredRunTest, AHiddenTreeIsShreddedAndRemovedWithItsSubfolders)
