@@ -60,6 +60,8 @@ TEST(WipeReach, TheSentenceNamesEachPlaceOnceAndIsEmptyWhenNothingLimits)
     EXPECT_NE(two.find("network file system (nfs)"), std::string::npos) << two;
     EXPECT_NE(two.find("flash storage (nvme0n1)"), std::string::npos) << two;
     EXPECT_EQ(two.find('\n'), std::string::npos);
+    EXPECT_NE(two.find("part of the selection"), std::string::npos) << "one item lies elsewhere: " << two;
+    EXPECT_EQ(one.find("part of"), std::string::npos) << one;
 }
 
 TEST(WipeReach, AMissingPathRaisesNothingAndLimitsNothing)
