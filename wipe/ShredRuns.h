@@ -1,6 +1,7 @@
 // The shred and delete runs of the main window's selection, with their confirmations.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,3 +16,10 @@ void DeleteSelection(const std::vector<std::string>& selection);
 
 // True while a shred run goes on (its window is not modal).
 bool ShredRunning();
+
+// The selected items that are not folders, as the last shred run counted them.
+extern std::int32_t SelectedFileCount;
+
+// The shred question for a selection: the fixed question, then a sentence when some item lies where
+// overwriting cannot reach the old data, then the files whose data other hard links keep.
+std::string ShredQuestion(const std::vector<std::string>& selection);
