@@ -137,16 +137,21 @@ TReachNote (*WipeReachProbe)(const std::string& path) = &CheckWipeReach;
 std::string ReachSentence(const std::vector<TReachNote>& notes)
 {
     std::vector<std::string> places;
+    bool someReachable = false;
     for (const TReachNote& note : notes) {
         const std::string place = Describe(note);
-        if (!place.empty() && std::find(places.begin(), places.end(), place) == places.end()) {
+        if (place.empty()) {
+            someReachable = true;
+        } else if (std::find(places.begin(), places.end(), place) == places.end()) {
             places.push_back(place);
         }
     }
     if (places.empty()) {
         return {};
     }
-    std::string sentence = "Overwriting in place may not destroy the old data here: the selection lies on ";
+    // Saying "the selection" when only some of it is affected would overstate the warning.
+    std::string sentence = "Overwriting in place may not destroy the old data here: ";
+    sentence += someReachable ? "part of the selection lies on " : "the selection lies on ";
     for (std::size_t i = 0; i < places.size(); ++i) {
         if (i > 0) {
             sentence += " and on ";
