@@ -1,3 +1,4 @@
+// The encryption and decryption runs over a work list, the source actions and folder expansion.
 #include "encryption/Runs.h"
 
 #include "crypto/VXmd5.h"
@@ -85,6 +86,12 @@ bool IsPlainFile(const std::string& path)
     return entry && entry->kind == TEntryKind::File;
 }
 
+bool IsAdmittedFile(const TFileRef& file)
+{
+    const auto entry = file.folder->Find(file.name);
+    return entry && entry->kind == TEntryKind::File && entry->identity == file.identity;
+}
+
 // Routes the DoD wipe of a source to the run's view while the run lasts.
 class TWipeToView final : public TWipeProgress
 {
@@ -132,10 +139,18 @@ void ApplySourceAction(TSourceAction action, const std::string& source, const st
     if (action == TSourceAction::Leave) {
         return;
     }
+    ApplySourceAction(action, AnchorPath(source), NameOfPath(output));
+}
+
+void ApplySourceAction(TSourceAction action, const TFileRef& source, const std::string& outputName)
+{
+    if (action == TSourceAction::Leave) {
+        return;
+    }
+    const TFolder& folder = *source.folder;
     // The output's own entry must be on the disk before anything destroys the source: its data
     // alone, without a name, would not survive a crash.
-    const std::string folder = FolderOfPath(source).empty() ? "." : FolderOfPath(source);
-    SyncFolder(folder);
+    folder.Sync();
     switch (action) {
     case TSourceAction::Leave:
         return;
@@ -143,11 +158,11 @@ void ApplySourceAction(TSourceAction action, const std::string& source, const st
         // One rename: at no moment does the name hold neither the source nor its complete output.
         // Whether a crash keeps the rename or not, the name holds one of the two, so the rename
         // itself needs no flush of its own.
-        RenameFile(output, source, TRenameMode::Replace);
+        folder.Rename(outputName, source.name, TRenameMode::Replace);
         return;
     case TSourceAction::Shred: {
         std::exception_ptr wipeError;
-        if (IsPlainFile(source)) {
+        if (IsAdmittedFile(source)) {
             try {
                 WipeDoD(source, 1, TWipeTarget::OperationDialog);
             } catch (...) {
@@ -156,10 +171,10 @@ void ApplySourceAction(TSourceAction action, const std::string& source, const st
         }
         // A wipe that failed part way still renames and deletes the source, so the output can
         // take its name all the same; a source that survived its wipe keeps its name.
-        if (!FindEntry(source)) {
-            RenameFile(output, source, TRenameMode::NoReplace);
+        if (!folder.Find(source.name)) {
+            folder.Rename(outputName, source.name, TRenameMode::NoReplace);
         }
-        SyncFolder(folder);
+        folder.Sync();
         if (wipeError) {
             std::rethrow_exception(wipeError);
         }
@@ -214,24 +229,48 @@ void TFileRun::Run(bool encrypting, TRunView& view, TPerFile perFile)
     BadPasswordList.clear();
     AlreadyDoneList.clear();
     UnsupportedList.clear();
+    DamagedList.clear();
+    OutputExistsList.clear();
+    FailedList.clear();
+    const bool anchored = WorkRefs.size() == WorkList.size();
     std::int64_t currentMaximum = 0;
     m_ciphers.SetOnProgress([&view, &currentMaximum](const void*, std::int64_t done, std::int64_t) {
         view.CurrentBar(done, currentMaximum);
         view.PumpMessages();
+        if (view.StopRequested()) {
+            throw ERunStopped();
+        }
     });
     TWipeToView wipeView(view);
     try {
         for (std::size_t i = 0; i < WorkList.size(); ++i) {
+            if (view.StopRequested()) {
+                throw ERunStopped();
+            }
             const std::string& path = WorkList[i];
             const std::string name = NameOfPath(path);
             view.CurrentLabel((encrypting ? "Encrypting: " : "Decrypting: ") + name);
-            if (!Admit(path, view)) {
+            try {
+                const TFileRef file = anchored ? WorkRefs[i] : AnchorPath(path);
+                if (!Admit(file, view)) {
+                    view.TotalBar(static_cast<std::int64_t>(i) + 1, total);
+                    continue;
+                }
+                const auto entry = file.folder->Find(file.name);
+                currentMaximum = entry ? static_cast<std::int64_t>(entry->size) : 0;
+                view.CurrentBar(0, currentMaximum);
+                perFile(file);
+            } catch (const ERunStopped&) {
+                throw;
+            } catch (const std::exception& e) {
+                if (!m_continueAfterError) {
+                    throw;
+                }
+                FailedList.push_back(path);
+                view.FileSkipped(path, e.what());
                 view.TotalBar(static_cast<std::int64_t>(i) + 1, total);
                 continue;
             }
-            currentMaximum = static_cast<std::int64_t>(FileSize(path));
-            view.CurrentBar(0, currentMaximum);
-            perFile(path);
             view.TotalBar(static_cast<std::int64_t>(i) + 1, total);
             view.ProcessedLabel("Processed " + std::to_string(i + 1) + " of " + std::to_string(WorkList.size()) +
                                 " files");
@@ -246,10 +285,17 @@ void TFileRun::Run(bool encrypting, TRunView& view, TPerFile perFile)
     EndOfRun(encrypting, view);
 }
 
-// The tests every file passes before it is opened: a regular file that no other program holds.
-bool TFileRun::Admit(const std::string& path, TRunView& view)
+// The tests every file passes before it is opened: a regular file, still the one admitted, that
+// can be read and that no other program holds.
+bool TFileRun::Admit(const TFileRef& file, TRunView& view)
 {
-    const auto entry = FindEntry(path);
+    const std::string path = file.Path();
+    const auto entry = file.folder->Find(file.name);
+    if (entry && entry->identity != file.identity) {
+        UnsupportedList.push_back(path);
+        view.FileSkipped(path, "it was replaced since it was listed");
+        return false;
+    }
     if (entry && entry->kind != TEntryKind::File) {
         UnsupportedList.push_back(path);
         view.FileSkipped(path, entry->kind == TEntryKind::SymbolicLink ? "a symbolic link, not followed"
@@ -258,9 +304,10 @@ bool TFileRun::Admit(const std::string& path, TRunView& view)
         return false;
     }
     // A file that is gone is left to the per-file operation, which reports it as the error it is.
-    if (entry && FileInUse(path)) {
+    std::string reason;
+    if (entry && FileInUse(file, &reason)) {
         InUseList.push_back(path);
-        view.FileSkipped(path, "in use by another program");
+        view.FileSkipped(path, reason);
         return false;
     }
     return true;
@@ -269,26 +316,43 @@ bool TFileRun::Admit(const std::string& path, TRunView& view)
 void TFileRun::RunEncryption(std::string_view passwordUtf8, const TRunOptions& options, TRunView& view)
 {
     const TPasswordKey password(passwordUtf8);
-    Run(true, view, [&](const std::string& path) { EncryptOne(path, password, options, view); });
+    m_continueAfterError = options.ContinueAfterError;
+    Run(true, view, [&](const TFileRef& file) { EncryptOne(file, password, options, view); });
 }
 
 void TFileRun::RunDecryption(std::string_view passwordUtf8, const TRunOptions& options, TRunView& view)
 {
     const TPasswordKey password(passwordUtf8);
-    Run(false, view, [&](const std::string& path) { DecryptOne(path, password, options, view); });
+    m_continueAfterError = options.ContinueAfterError;
+    Run(false, view, [&](const TFileRef& file) { DecryptOne(file, password, options, view); });
 }
 
-void TFileRun::EncryptOne(const std::string& path, const TPasswordKey& password, const TRunOptions& options,
+namespace
+{
+std::string OutputTakenReason(const std::string& output)
+{
+    return "its output \"" + output + "\" already exists";
+}
+} // namespace
+
+void TFileRun::EncryptOne(const TFileRef& file, const TPasswordKey& password, const TRunOptions& options,
                           TRunView& view)
 {
-    const TFileTimes times = ReadFileTimes(path);
-    RequireSpace(path, FileSize(path) + kHeaderSize);
+    const std::string path = file.Path();
+    const TFileTimes times = ReadFileTimes(file);
+    const auto entry = file.folder->Find(file.name);
+    RequireSpace(path, (entry ? entry->size : 0) + kHeaderSize);
     const bool replacing = options.SourceAction != TSourceAction::Leave;
-    const TEncryptOutcome outcome =
-        EncryptSingleFile(path, password, options.AlgorithmIndex, m_ciphers, TFileOptions{replacing, replacing});
+    const TEncryptOutcome outcome = EncryptSingleFile(file, password, options.AlgorithmIndex, m_ciphers,
+                                                      TFileOptions{replacing, replacing, options.ReplaceExisting});
     if (outcome.Result == TEncryptResult::AlreadyEncrypted) {
         AlreadyDoneList.push_back(path);
         view.FileSkipped(path, "already encrypted");
+        return;
+    }
+    if (outcome.Result == TEncryptResult::OutputExists) {
+        OutputExistsList.push_back(path);
+        view.FileSkipped(path, OutputTakenReason(outcome.OutputPath));
         return;
     }
     if (options.Verify) {
@@ -305,33 +369,46 @@ void TFileRun::EncryptOne(const std::string& path, const TPasswordKey& password,
     // The source action, the dates and the hidden mark are extras: the encrypted file is already
     // complete and on the disk, so a failure here loses nothing and does not stop the run.
     try {
-        ApplySourceAction(options.SourceAction, path, outcome.OutputPath);
+        ApplySourceAction(options.SourceAction, file, NameOfPath(outcome.OutputPath));
+        const TFileRef result{file.folder, file.name, outcome.OutputIdentity};
         if (options.KeepDate) {
-            RestoreFileTimes(path, times);
+            RestoreFileTimes(result, times);
         }
         if (options.MarkHidden) {
-            WriteFileAttributes(path, ReadFileAttributes(path) | kAttrHidden);
+            WriteFileAttributes(result, ReadFileAttributes(result) | kAttrHidden);
         }
     } catch (const std::exception& e) {
         view.FileNote(path, e.what());
     }
 }
 
-void TFileRun::DecryptOne(const std::string& path, const TPasswordKey& password, const TRunOptions& options,
+void TFileRun::DecryptOne(const TFileRef& file, const TPasswordKey& password, const TRunOptions& options,
                           TRunView& view)
 {
-    const std::uint64_t size = FileSize(path);
+    const std::string path = file.Path();
+    const auto entry = file.folder->Find(file.name);
+    const std::uint64_t size = entry ? entry->size : 0;
     RequireSpace(path, size > kHeaderSize ? size - kHeaderSize : 0);
     const bool replacing = options.SourceAction != TSourceAction::Leave;
-    const TDecryptOutcome outcome = DecryptSingleFile(path, password, m_ciphers, TFileOptions{replacing, replacing});
+    const TDecryptOutcome outcome =
+        DecryptSingleFile(file, password, m_ciphers, TFileOptions{replacing, replacing, options.ReplaceExisting});
     switch (outcome.Result) {
     case TDecryptResult::NotEncrypted:
         AlreadyDoneList.push_back(path);
         view.FileSkipped(path, "not encrypted");
         return;
+    case TDecryptResult::Damaged:
+        DamagedList.push_back(path);
+        view.FileSkipped(path, "damaged: it begins with the marker, but its header names no algorithm 00 to 12 "
+                               "or is cut short");
+        return;
     case TDecryptResult::BadPassword:
         BadPasswordList.push_back(path);
         view.FileSkipped(path, "bad password");
+        return;
+    case TDecryptResult::OutputExists:
+        OutputExistsList.push_back(path);
+        view.FileSkipped(path, OutputTakenReason(outcome.OutputPath));
         return;
     case TDecryptResult::Decrypted:
         break;
@@ -351,8 +428,9 @@ void TFileRun::DecryptOne(const std::string& path, const TPasswordKey& password,
         return;
     }
     // Unlike encryption, a failure of the source action ends the run.
-    ApplySourceAction(options.SourceAction, path, outcome.OutputPath);
-    WriteFileAttributes(path, ReadFileAttributes(path) & ~kAttrHidden);
+    ApplySourceAction(options.SourceAction, file, NameOfPath(outcome.OutputPath));
+    const TFileRef result{file.folder, file.name, outcome.OutputIdentity};
+    WriteFileAttributes(result, ReadFileAttributes(result) & ~kAttrHidden);
 }
 
 void TFileRun::EndOfRun(bool encrypting, TRunView& view)
@@ -375,8 +453,18 @@ void TFileRun::EndOfRun(bool encrypting, TRunView& view)
         view.LogLine(Plural(UnsupportedList.size(), " file(s) skiped because they are links, folders or special files."),
                      1);
     }
+    if (!DamagedList.empty()) {
+        view.LogLine(Plural(DamagedList.size(), " file(s) skiped because their header is damaged."), 1);
+    }
+    if (!OutputExistsList.empty()) {
+        view.LogLine(Plural(OutputExistsList.size(), " file(s) skiped because their output file already exists."), 1);
+    }
+    if (!FailedList.empty()) {
+        view.LogLine(Plural(FailedList.size(), " file(s) skiped because of an error."), 1);
+    }
     view.Refresh();
-    if (!InUseList.empty() || !BadPasswordList.empty() || !AlreadyDoneList.empty() || !UnsupportedList.empty()) {
+    if (!InUseList.empty() || !BadPasswordList.empty() || !AlreadyDoneList.empty() || !UnsupportedList.empty() ||
+        !DamagedList.empty() || !OutputExistsList.empty() || !FailedList.empty()) {
         view.FinalMessage(kCheckLogMessage);
     }
 }

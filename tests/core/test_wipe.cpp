@@ -422,22 +422,50 @@ TEST_F(Wipe, AWriteErrorStillDeletesTheFileAndFails)
     EXPECT_TRUE(std::equal(left.begin() + 20000, left.end(), original.begin() + 20000));
 }
 
-TEST_F(Wipe, FileInUseClearsAttributesAndSeesLocks)
+TEST_F(Wipe, FileInUseChangesNothingAndSeesLocks)
 {
     EXPECT_FALSE(FileInUse(m_dir / "missing"));
     EXPECT_FALSE(Exists(m_dir / "missing"));
 
+    // A read-only, hidden file is only tested: its mode and its line in the hidden list stay.
     const std::string path = m_dir / "doc";
     WriteText(path, "d");
     ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
     WriteText(m_dir / ".hidden", "doc\n");
     EXPECT_FALSE(FileInUse(path));
-    EXPECT_EQ(ReadFileAttributes(path), kAttrArchive);
+    struct stat st{};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0444u);
+    EXPECT_EQ(ReadAll(m_dir / ".hidden"), (std::vector<std::uint8_t>{'d', 'o', 'c', '\n'}));
 
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_EQ(::flock(fd, LOCK_SH | LOCK_NB), 0);
-    EXPECT_TRUE(FileInUse(path));
+    std::string reason;
+    EXPECT_TRUE(FileInUse(path, &reason));
+    EXPECT_EQ(reason, "in use by another program");
     ::close(fd);
+    EXPECT_FALSE(FileInUse(path));
+
+    // A lock of the other kind, a process's record lock on part of the file, counts too.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int own = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        struct flock lock{};
+        lock.l_type = F_RDLCK;
+        lock.l_whence = SEEK_SET;
+        lock.l_len = 1;
+        if (own >= 0 && ::fcntl(own, F_SETLK, &lock) == 0) {
+            ::pause();
+        }
+        _exit(1);
+    }
+    for (int i = 0; i < 200 && !FileInUse(path); ++i) {
+        ::usleep(5000);
+    }
+    EXPECT_TRUE(FileInUse(path));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
     EXPECT_FALSE(FileInUse(path));
 }
 
