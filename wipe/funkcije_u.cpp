@@ -445,7 +445,7 @@ bool ShredFile(const TFileRef& file, std::string* failure)
             throw EFileError("Cannot shred", path, ENOENT);
         }
         if (entry->identity != file.identity) {
-            throw EFileError("Cannot shred", path, ESTALE, "it was replaced since it was listed");
+            throw EFileError("Cannot shred", path, 0, "it was replaced since it was listed");
         }
         if (entry->kind == TEntryKind::SymbolicLink) {
             // Wiping through a link would destroy a file the user did not select.
