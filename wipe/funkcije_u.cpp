@@ -462,10 +462,15 @@ bool ShredFile(const TFileRef& file, std::string* failure)
         if (entry->kind == TEntryKind::Other) {
             throw EFileError("Cannot shred", path, EINVAL, "not a regular file (a FIFO, socket or device)");
         }
-        // The file is about to be wiped: its hidden mark goes with it (a read-only one gets its
-        // write permission where the wipe opens it).
+        // The file is about to be wiped: its hidden mark goes with it. On POSIX a read-only file
+        // gets its write permission only where the wipe opens it, and gets it back if that open
+        // is refused.
         try {
+#ifdef _WIN32
             WriteFileAttributes(file, kAttrArchive);
+#else
+            WriteFileAttributes(file, kAttrArchive | (entry->attributes & kAttrReadOnly));
+#endif
         } catch (...) {
         }
         switch (ShredMethod) {

@@ -360,11 +360,16 @@ TEST_F(Wipe, AFileLockedElsewhereIsNotTouched)
     const std::string path = Prepare(kWipeChunk + 1);
     const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_TRUE(fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0);
+    // Read-only too: the write permission it needs for the wipe is given back when the wipe is refused.
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
     std::string failure;
     EXPECT_FALSE(ShredFile(path, &failure));
     ::close(fd);
     EXPECT_NE(failure.find("locked by another program"), std::string::npos) << failure;
     EXPECT_EQ(ReadAll(path), MarkedBytes(kWipeChunk + 1));
+    struct stat st{};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0444u);
 }
 
 TEST_F(Wipe, LinksAreRemovedNotWipedAndSpecialFilesRefused)
