@@ -196,8 +196,11 @@ std::vector<std::string> ExpandFolder(const std::string& folder)
     return files;
 }
 
-void VerifyEncryption(const std::string& source, const std::string& output, const TPasswordKey& password,
-                      int algorithmIndex, TCipherSet& ciphers)
+namespace
+{
+// Both files are read through the run's anchors, so that a check cannot read something else.
+void VerifyEncryptionAt(const TFileRef& source, const TFileRef& output, const TPasswordKey& password,
+                        int algorithmIndex, TCipherSet& ciphers)
 {
     TVX_cipher& cipher = ciphers.Cipher(algorithmIndex);
     cipher.KeyFromPassword<TVX_md5>(password.Bytes());
@@ -205,18 +208,43 @@ void VerifyEncryption(const std::string& source, const std::string& output, cons
     const std::uint64_t size = produced.Size();
     produced.Seek(kHeaderSize);
     TFileReader expected(source);
-    Verify(true, cipher, produced, size < kHeaderSize ? 0 : size - kHeaderSize, expected, output);
+    Verify(true, cipher, produced, size < kHeaderSize ? 0 : size - kHeaderSize, expected, output.Path());
 }
 
-void VerifyDecryption(const std::string& source, const std::string& output, const std::string& keyBytes,
-                      int algorithmIndex, TCipherSet& ciphers)
+void VerifyDecryptionAt(const TFileRef& source, const TFileRef& output, const std::string& keyBytes,
+                        int algorithmIndex, TCipherSet& ciphers)
 {
     TVX_cipher& cipher = ciphers.Cipher(algorithmIndex);
     cipher.KeyFromPassword<TVX_md5>(keyBytes);
     TFileReader produced(output);
     TFileReader expected(source);
     expected.Seek(kHeaderSize);
-    Verify(false, cipher, produced, produced.Size(), expected, output);
+    Verify(false, cipher, produced, produced.Size(), expected, output.Path());
+}
+
+// Removes an output that failed its check, by name in its own folder and only if it is still it.
+void RemoveOutput(const TFileRef& output) noexcept
+{
+    try {
+        const auto entry = output.folder->Find(output.name);
+        if (entry && entry->identity == output.identity) {
+            output.folder->Remove(output.name);
+        }
+    } catch (...) {
+    }
+}
+} // namespace
+
+void VerifyEncryption(const std::string& source, const std::string& output, const TPasswordKey& password,
+                      int algorithmIndex, TCipherSet& ciphers)
+{
+    VerifyEncryptionAt(AnchorPath(source), AnchorPath(output), password, algorithmIndex, ciphers);
+}
+
+void VerifyDecryption(const std::string& source, const std::string& output, const std::string& keyBytes,
+                      int algorithmIndex, TCipherSet& ciphers)
+{
+    VerifyDecryptionAt(AnchorPath(source), AnchorPath(output), keyBytes, algorithmIndex, ciphers);
 }
 
 template <class TPerFile>
@@ -356,10 +384,11 @@ void TFileRun::EncryptOne(const TFileRef& file, const TPasswordKey& password, co
         return;
     }
     if (options.Verify) {
+        const TFileRef output{file.folder, NameOfPath(outcome.OutputPath), outcome.OutputIdentity};
         try {
-            VerifyEncryption(path, outcome.OutputPath, password, options.AlgorithmIndex, m_ciphers);
+            VerifyEncryptionAt(file, output, password, options.AlgorithmIndex, m_ciphers);
         } catch (...) {
-            RemoveQuietly(outcome.OutputPath);
+            RemoveOutput(output);
             throw;
         }
     }
@@ -417,10 +446,11 @@ void TFileRun::DecryptOne(const TFileRef& file, const TPasswordKey& password, co
         view.FileNote(path, "older header form, which carries its own key; encrypt it again");
     }
     if (options.Verify) {
+        const TFileRef output{file.folder, NameOfPath(outcome.OutputPath), outcome.OutputIdentity};
         try {
-            VerifyDecryption(path, outcome.OutputPath, *outcome.KeyBytes, outcome.AlgorithmIndex, m_ciphers);
+            VerifyDecryptionAt(file, output, *outcome.KeyBytes, outcome.AlgorithmIndex, m_ciphers);
         } catch (...) {
-            RemoveQuietly(outcome.OutputPath);
+            RemoveOutput(output);
             throw;
         }
     }
