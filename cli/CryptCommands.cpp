@@ -222,44 +222,34 @@ int RunFiles(const std::vector<std::string>& args, bool encrypting)
         std::cerr << "skipped \"" << path << "\": " << reason << '\n';
         pathSkipped = true;
     };
-    // Every file is anchored in its open folder as it is listed, so that the run works on what
-    // was listed even if a folder is swapped for a link meanwhile.
+    // Every file below a folder is anchored in its open folder as it is listed, so that the run
+    // works on what was listed even if a folder is swapped for a link meanwhile.
     for (const std::string& path : command.paths) {
         if (IsDirectory(path)) {
             if (!command.recursive) {
                 skip(path, "a folder (use -r to process the files in it)");
                 continue;
             }
-            TTreeListing tree = ListTree(path);
-            for (std::size_t i = 0; i < tree.files.size(); ++i) {
-                const TFileRef& file = tree.fileRefs[i];
-                const auto entry = file.folder->Find(file.name);
-                // Links are not followed, and a folder's hidden-name list is no user data.
-                if (!entry || entry->kind != TEntryKind::File || file.name == kHiddenListName) {
-                    continue;
-                }
-                run.WorkList.push_back(tree.files[i]);
-                run.WorkRefs.push_back(file);
-            }
-            for (const std::string& folder : tree.unreadable) {
+            for (const std::string& folder : run.AddFolder(path)) {
                 skip(folder, "the folder cannot be listed");
             }
             continue;
         }
         try {
-            run.WorkRefs.push_back(AnchorPath(path));
-            run.WorkList.push_back(path);
+            AnchorPath(path);
         } catch (const EFileError& e) {
             skip(path, SystemErrorText(e.SystemError()));
+            continue;
         }
+        run.AddFile(path);
     }
     TSecretText typed(ReadPassword(command.passwordFile, encrypting));
     if (encrypting && typed.Text().empty()) {
         throw ECliExit(kExitUsage, "The Password can't be blank!");
     }
     std::uint64_t totalBytes = 0;
-    for (const TFileRef& file : run.WorkRefs) {
-        if (const auto entry = file.folder->Find(file.name)) {
+    for (const std::string& path : run.WorkList) {
+        if (const auto entry = FindEntry(path)) {
             totalBytes += entry->size;
         }
     }

@@ -106,10 +106,17 @@ public:
     std::vector<std::string> OutputExistsList;
     // Files skipped after an error (ContinueAfterError on).
     std::vector<std::string> FailedList;
-    // When it has one entry for every entry of WorkList, the run works on these admitted files
-    // (from ListTree's fileRefs, say) instead of finding each path again: a folder swapped for a
-    // link since the listing then cannot send the run outside the tree.
+    // The admitted file behind each entry of WorkList, where there is one (an entry without a
+    // folder, or beyond the end, is found again by its path when its turn comes). A file listed
+    // from a folder is worked on through the folder it was listed in: a folder swapped for a link
+    // since the listing cannot send the run outside the tree. AddFile and AddFolder keep the two
+    // lists in step.
     std::vector<TFileRef> WorkRefs;
+
+    void AddFile(const std::string& path);
+    // Every regular file below folder, as ExpandFolder lists them, each with its anchor. Returns
+    // the folders that could not be listed.
+    std::vector<std::string> AddFolder(const std::string& folder);
 
     // Both run to the end of WorkList; an error that stops the run at a file is raised after the
     // end-of-run steps, with that file's partial output removed and its source untouched.
