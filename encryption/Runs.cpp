@@ -260,7 +260,6 @@ void TFileRun::Run(bool encrypting, TRunView& view, TPerFile perFile)
     DamagedList.clear();
     OutputExistsList.clear();
     FailedList.clear();
-    const bool anchored = WorkRefs.size() == WorkList.size();
     std::int64_t currentMaximum = 0;
     m_ciphers.SetOnProgress([&view, &currentMaximum](const void*, std::int64_t done, std::int64_t) {
         view.CurrentBar(done, currentMaximum);
@@ -279,7 +278,7 @@ void TFileRun::Run(bool encrypting, TRunView& view, TPerFile perFile)
             const std::string name = NameOfPath(path);
             view.CurrentLabel((encrypting ? "Encrypting: " : "Decrypting: ") + name);
             try {
-                const TFileRef file = anchored ? WorkRefs[i] : AnchorPath(path);
+                const TFileRef file = i < WorkRefs.size() && WorkRefs[i].folder ? WorkRefs[i] : AnchorPath(path);
                 if (!Admit(file, view)) {
                     view.TotalBar(static_cast<std::int64_t>(i) + 1, total);
                     continue;
@@ -311,6 +310,31 @@ void TFileRun::Run(bool encrypting, TRunView& view, TPerFile perFile)
     }
     m_ciphers.SetOnProgress({});
     EndOfRun(encrypting, view);
+}
+
+void TFileRun::AddFile(const std::string& path)
+{
+    WorkRefs.resize(WorkList.size());
+    WorkList.push_back(path);
+    WorkRefs.emplace_back();
+}
+
+std::vector<std::string> TFileRun::AddFolder(const std::string& folder)
+{
+    WorkRefs.resize(WorkList.size());
+    TTreeListing tree = ListTree(folder);
+    for (std::size_t i = 0; i < tree.files.size(); ++i) {
+        const TFileRef& file = tree.fileRefs[i];
+        const auto entry = file.folder->Find(file.name);
+        // Links are not followed, and a folder's hidden-name list is no user data.
+        if (!entry || entry->kind != TEntryKind::File || entry->identity != file.identity ||
+            file.name == kHiddenListName) {
+            continue;
+        }
+        WorkList.push_back(tree.files[i]);
+        WorkRefs.push_back(file);
+    }
+    return tree.unreadable;
 }
 
 // The tests every file passes before it is opened: a regular file, still the one admitted, that
