@@ -1,4 +1,57 @@
+// What every command of the command-line tool shares: the option reader and the stop signals.
 #include "cli/CliCommon.h"
+
+#include "wipe/funkcije_u.h"
+
+#include <atomic>
+#include <csignal>
+
+namespace
+{
+std::atomic<int> g_stopSignal{0};
+std::atomic<bool> g_cancelWipes{false};
+
+#ifdef SIGHUP
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+#else
+constexpr int kStopSignals[] = {SIGINT, SIGTERM};
+#endif
+
+extern "C" void OnStopSignal(int signal)
+{
+    int none = 0;
+    g_stopSignal.compare_exchange_strong(none, signal);
+    if (g_cancelWipes) {
+        ShredCancelled = true;
+    }
+#ifdef _WIN32
+    // The C runtime on Windows resets the handler before calling it.
+    std::signal(signal, OnStopSignal);
+#endif
+}
+} // namespace
+
+int StopSignal()
+{
+    return g_stopSignal;
+}
+
+TStopSignals::TStopSignals(bool cancelWipes)
+{
+    g_stopSignal = 0;
+    g_cancelWipes = cancelWipes;
+    for (const int signal : kStopSignals) {
+        std::signal(signal, OnStopSignal);
+    }
+}
+
+TStopSignals::~TStopSignals()
+{
+    for (const int signal : kStopSignals) {
+        std::signal(signal, SIG_DFL);
+    }
+    g_cancelWipes = false;
+}
 
 std::optional<std::string> TArgReader::NextOption()
 {

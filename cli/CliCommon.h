@@ -1,3 +1,5 @@
+// What every command of the command-line tool shares: exit statuses, errors, the option reader
+// and the signals that stop a run.
 #pragma once
 
 #include <optional>
@@ -52,6 +54,22 @@ private:
     std::string m_option;
     std::string m_shortFlags;
     std::optional<std::string> m_inlineValue;
+};
+
+// The signal (SIGINT, SIGTERM or SIGHUP) that asked the running command to stop; 0 when none did.
+int StopSignal();
+
+// While it lives, SIGINT, SIGTERM and SIGHUP only record themselves (see StopSignal), so that the
+// run can stop at a safe point, remove its partial output, print its summary and exit with
+// 128 + the signal's number. With cancelWipes they also set ShredCancelled, so that a wipe stops
+// after its current chunk.
+class TStopSignals
+{
+public:
+    explicit TStopSignals(bool cancelWipes = false);
+    ~TStopSignals();
+    TStopSignals(const TStopSignals&) = delete;
+    TStopSignals& operator=(const TStopSignals&) = delete;
 };
 
 int RunEncryptCommand(const std::vector<std::string>& args);

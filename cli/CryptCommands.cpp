@@ -1,3 +1,4 @@
+// The encrypt, decrypt, info, algorithms and selftest commands of the command-line tool.
 #include "cli/CliCommon.h"
 #include "cli/Terminal.h"
 #include "crypto/VXmd5.h"
@@ -100,6 +101,10 @@ TSourceAction ParseSourceAction(const std::string& word)
 TRunCommand ParseRunCommand(const std::vector<std::string>& args, bool encrypting)
 {
     TRunCommand command;
+    // A user's file under the output's name is kept unless --force says otherwise, and one file's
+    // error never abandons the rest.
+    command.options.ReplaceExisting = false;
+    command.options.ContinueAfterError = true;
     TArgReader reader(args);
     while (const auto next = reader.NextOption()) {
         const std::string& option = *next;
@@ -111,6 +116,8 @@ TRunCommand ParseRunCommand(const std::vector<std::string>& args, bool encryptin
             command.recursive = true;
         } else if (option == "--verify") {
             command.options.Verify = true;
+        } else if (option == "--force") {
+            command.options.ReplaceExisting = true;
         } else if (encrypting && (option == "-a" || option == "--algorithm")) {
             const std::string name = reader.Value(option);
             command.options.AlgorithmIndex = FindAlgorithm(name);
@@ -187,6 +194,8 @@ public:
         m_line.Clear();
         std::cerr << "note: \"" << path << "\": " << note << '\n';
     }
+    bool StopRequested() override { return StopSignal() != 0; }
+    std::int64_t FilesDone() const { return m_filesDone; }
 
 private:
     static double NowSeconds()
@@ -208,19 +217,31 @@ int RunFiles(const std::vector<std::string>& args, bool encrypting)
 {
     const TRunCommand command = ParseRunCommand(args, encrypting);
     TFileRun run;
-    bool folderSkipped = false;
+    bool pathSkipped = false;
+    auto skip = [&pathSkipped](const std::string& path, const std::string& reason) {
+        std::cerr << "skipped \"" << path << "\": " << reason << '\n';
+        pathSkipped = true;
+    };
+    // Every file below a folder is anchored in its open folder as it is listed, so that the run
+    // works on what was listed even if a folder is swapped for a link meanwhile.
     for (const std::string& path : command.paths) {
         if (IsDirectory(path)) {
             if (!command.recursive) {
-                std::cerr << "skipped \"" << path << "\": a folder (use -r to process the files in it)\n";
-                folderSkipped = true;
+                skip(path, "a folder (use -r to process the files in it)");
                 continue;
             }
-            const std::vector<std::string> files = ExpandFolder(path);
-            run.WorkList.insert(run.WorkList.end(), files.begin(), files.end());
-        } else {
-            run.WorkList.push_back(path);
+            for (const std::string& folder : run.AddFolder(path)) {
+                skip(folder, "the folder cannot be listed");
+            }
+            continue;
         }
+        try {
+            AnchorPath(path);
+        } catch (const EFileError& e) {
+            skip(path, SystemErrorText(e.SystemError()));
+            continue;
+        }
+        run.AddFile(path);
     }
     TSecretText typed(ReadPassword(command.passwordFile, encrypting));
     if (encrypting && typed.Text().empty()) {
@@ -233,13 +254,23 @@ int RunFiles(const std::vector<std::string>& args, bool encrypting)
         }
     }
     TCliRunView view(totalBytes);
-    if (encrypting) {
-        run.RunEncryption(typed.Text(), command.options, view);
-    } else {
-        run.RunDecryption(typed.Text(), command.options, view);
+    TStopSignals signals;
+    try {
+        if (encrypting) {
+            run.RunEncryption(typed.Text(), command.options, view);
+        } else {
+            run.RunDecryption(typed.Text(), command.options, view);
+        }
+    } catch (const ERunStopped&) {
+        const int signal = StopSignal();
+        std::cerr << "Interrupted (signal " << signal << ") after " << view.FilesDone() << " of "
+                  << run.WorkList.size()
+                  << " file(s): the file being worked on keeps its source, and its partial output was removed.\n";
+        return 128 + signal;
     }
-    const bool skipped = folderSkipped || !run.InUseList.empty() || !run.BadPasswordList.empty() ||
-                         !run.AlreadyDoneList.empty() || !run.UnsupportedList.empty();
+    const bool skipped = pathSkipped || !run.InUseList.empty() || !run.BadPasswordList.empty() ||
+                         !run.AlreadyDoneList.empty() || !run.UnsupportedList.empty() || !run.DamagedList.empty() ||
+                         !run.OutputExistsList.empty() || !run.FailedList.empty();
     return skipped ? kExitSkipped : kExitOk;
 }
 } // namespace
@@ -264,14 +295,22 @@ int RunInfoCommand(const std::vector<std::string>& args)
     }
     bool anySkipped = false;
     for (const std::string& path : options.paths) {
-        const THeaderInfo info = ReadHeader(path);
+        THeaderInfo info;
+        try {
+            info = ReadHeader(path);
+        } catch (const EFileError& e) {
+            std::cerr << "skipped \"" << path << "\": " << SystemErrorText(e.SystemError()) << '\n';
+            anySkipped = true;
+            continue;
+        }
         std::cout << path << ": ";
-        if (!info.HasMarker) {
+        if (info.Kind == THeaderKind::Plain) {
             std::cout << "not encrypted\n";
             continue;
         }
-        if (!info.Valid) {
-            std::cout << "begins with the marker, but its header is damaged (no algorithm 00 to 12)\n";
+        if (info.Kind == THeaderKind::Damaged) {
+            std::cout << "damaged: it begins with the marker, but its header names no algorithm 00 to 12 or is cut "
+                         "short\n";
             anySkipped = true;
             continue;
         }

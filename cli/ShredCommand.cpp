@@ -1,3 +1,4 @@
+// The shred command: the shred run of the command-line tool.
 #include "cli/ShredCommand.h"
 
 #include "cli/CliCommon.h"
@@ -67,8 +68,9 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, TO
                 }
             } else if (option == "--repeat") {
                 const std::string value = reader.Value(option);
-                if (!ParseNumber(value, 0, INT32_MAX, options.repeat)) {
-                    return "--repeat takes a whole number from 0, not \"" + value + "\"";
+                // A count of 0 would write nothing and still delete the file as if shredded.
+                if (!ParseNumber(value, 1, INT32_MAX, options.repeat)) {
+                    return "--repeat takes a whole number from 1, not \"" + value + "\"";
                 }
             } else if (option == "-r") {
                 options.recursive = true;
@@ -138,52 +140,6 @@ private:
     std::int64_t m_maximum = 0;
 };
 
-// Ctrl-C asks the wipe to stop after the current chunk; a second Ctrl-C ends the program as usual.
-#ifdef _WIN32
-BOOL WINAPI OnConsoleControl(DWORD event)
-{
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
-        if (ShredCancelled) {
-            return FALSE;
-        }
-        ShredCancelled = true;
-        return TRUE;
-    }
-    return FALSE;
-}
-
-class TInterruptGuard
-{
-public:
-    TInterruptGuard() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
-    ~TInterruptGuard() { SetConsoleCtrlHandler(OnConsoleControl, FALSE); }
-};
-#else
-extern "C" void OnInterrupt(int)
-{
-    ShredCancelled = true;
-}
-
-class TInterruptGuard
-{
-public:
-    TInterruptGuard()
-    {
-        struct sigaction action{};
-        action.sa_handler = OnInterrupt;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART | SA_RESETHAND;
-        sigaction(SIGINT, &action, &m_old);
-    }
-    ~TInterruptGuard() { sigaction(SIGINT, &m_old, nullptr); }
-    TInterruptGuard(const TInterruptGuard&) = delete;
-    TInterruptGuard& operator=(const TInterruptGuard&) = delete;
-
-private:
-    struct sigaction m_old{};
-};
-#endif
-
 class TShredRun
 {
 public:
@@ -202,7 +158,11 @@ public:
             return;
         }
         if (!IsDirectory(path)) {
-            File(path);
+            try {
+                File(AnchorPath(path));
+            } catch (const EFileError& e) {
+                m_failures.push_back(e.what());
+            }
         } else if (!m_recursive) {
             m_failures.push_back("\"" + path + "\" is a folder (use -r to shred folders)");
         } else {
@@ -231,25 +191,26 @@ public:
         }
         std::cout << "Shredded " << m_shredded << " file(s).\n";
         if (ShredCancelled) {
-            return 3;
+            return StopSignal() != 0 ? 128 + StopSignal() : kExitError;
         }
         return m_failures.empty() ? 0 : 1;
     }
 
 private:
-    bool File(const std::string& path)
+    bool File(const TFileRef& file)
     {
-        const auto entry = FindEntry(path);
-        const std::uint64_t names = entry && entry->kind == TEntryKind::File ? HardLinkCount(path) : 1;
-        m_progress.SetFile(NameOfPath(path));
+        const std::string path = file.Path();
+        const auto entry = file.folder->Find(file.name);
+        const std::uint64_t names = entry && entry->kind == TEntryKind::File ? entry->links : 1;
+        m_progress.SetFile(file.name);
         std::string failure;
-        const bool ok = ShredFile(path, &failure);
+        const bool ok = ShredFile(file, &failure);
         m_line.Clear();
         if (!ok) {
             m_failures.push_back(failure);
             return false;
         }
-        if (ShredCancelled && FindEntry(path)) {
+        if (ShredCancelled && file.folder->Find(file.name)) {
             m_kept = path;
             return true;
         }
@@ -261,46 +222,74 @@ private:
         return true;
     }
 
+    // Every file is shredded while its folder is open, by name in that folder: a subfolder swapped
+    // for a link meanwhile can make a file be missed, never a file outside the tree be touched.
+    class TFolderWalk final : public TTreeVisitor
+    {
+    public:
+        explicit TFolderWalk(TShredRun& run) : m_run(run) {}
+
+        void File(const TFileRef& file) override
+        {
+            if (ShredCancelled) {
+                ++m_run.m_untouched;
+                return;
+            }
+            // Clearing a file's hidden mark edits the folder's `.hidden` list and removes it with
+            // its last line: a listed file that is gone by now has nothing left to shred.
+            if (!file.folder->Find(file.name)) {
+                return;
+            }
+            failed = !m_run.File(file) || failed;
+        }
+        void Other(const std::string& path) override
+        {
+            m_run.m_failures.push_back("\"" + path + "\" is not a regular file (a FIFO, socket or device): not opened");
+            failed = true;
+        }
+        void Unreadable(const std::string& path) override
+        {
+            m_run.m_failures.push_back("\"" + path + "\" cannot be listed: its files were not shredded");
+            failed = true;
+        }
+        void FolderDone(const std::shared_ptr<const TFolder>& parent, const std::string& name,
+                        const TFileIdentity&) override
+        {
+            emptied.emplace_back(parent, name);
+        }
+
+        bool failed = false;
+        std::vector<std::pair<std::shared_ptr<const TFolder>, std::string>> emptied;
+
+    private:
+        TShredRun& m_run;
+    };
+
     void Folder(const std::string& path)
     {
         if (IsVolumeRoot(path)) {
             m_failures.push_back("\"" + path + "\" is the root of a mounted volume: not shredded");
             return;
         }
-        const TTreeListing tree = ListTree(path);
-        bool folderFailed = false;
-        for (const std::string& file : tree.files) {
-            if (ShredCancelled) {
-                ++m_untouched;
-                continue;
-            }
-            // Clearing a file's hidden mark edits the folder's `.hidden` list and removes it with
-            // its last line: a listed file that is gone by now has nothing left to shred.
-            if (!FindEntry(file)) {
-                continue;
-            }
-            folderFailed = !File(file) || folderFailed;
-        }
-        for (const std::string& other : tree.others) {
-            m_failures.push_back("\"" + other + "\" is not a regular file (a FIFO, socket or device): not opened");
-            folderFailed = true;
-        }
-        for (const std::string& folder : tree.unreadable) {
-            m_failures.push_back("\"" + folder + "\" cannot be listed: its files were not shredded");
-            folderFailed = true;
-        }
-        if (ShredCancelled || folderFailed) {
+        TFolderWalk walk(*this);
+        WalkTree(path, walk);
+        if (ShredCancelled || walk.failed) {
             return;
         }
-        // Only emptied folders go: anything that appeared meanwhile keeps its folder.
-        std::vector<std::string> folders = tree.folders;
-        folders.push_back(path);
-        for (const std::string& folder : folders) {
+        // Only emptied folders go, by name in their open parents: anything that appeared
+        // meanwhile keeps its folder.
+        for (const auto& [parent, name] : walk.emptied) {
             try {
-                RemoveFolder(folder);
+                parent->RemoveFolder(name);
             } catch (const EFileError& e) {
                 std::cerr << "warning: folder kept: " << e.what() << '\n';
             }
+        }
+        walk.emptied.clear();
+        try {
+            RemoveFolder(path);
+        } catch (const EFileError& e) {
+            std::cerr << "warning: folder kept: " << e.what() << '\n';
         }
     }
 
@@ -341,7 +330,7 @@ int RunShredCommand(const std::vector<std::string>& args)
         ShredMethod = options.method;
         ShredRepeat = options.repeat;
         ShredCancelled = false;
-        TInterruptGuard interrupt;
+        TStopSignals interrupt(true);
         TShredRun run(options.recursive);
         for (const std::string& path : options.paths) {
             run.Item(WithoutTrailingSeparators(path));

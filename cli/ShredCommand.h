@@ -1,3 +1,4 @@
+// The shred command: the shred run of the command-line tool.
 #pragma once
 
 #include <string>

@@ -1,3 +1,4 @@
+// The command-line tool's entry: its usage text and the dispatch to the commands.
 #include "cli/CliCommon.h"
 #include "cli/ShredCommand.h"
 
@@ -9,6 +10,8 @@
 #ifdef _WIN32
 #include <windows.h>
 #include <shellapi.h>
+#else
+#include <sys/resource.h>
 #endif
 
 namespace
@@ -40,10 +43,10 @@ const char* kUsage = R"(Usage: vellumox-cli COMMAND [OPTIONS] PATH...
 
 Commands:
   encrypt [-a INDEX|NAME] [--source leave|delete|shred] [--keep-date] [--mark-hidden]
-          [-r] [--verify] [--password-file FILE] PATH...
+          [-r] [--verify] [--force] [--password-file FILE] PATH...
                       encrypt each file into PATH.enc (algorithm 0, Blowfish, by default); with
                       --source delete or shred the encrypted file takes the source's name
-  decrypt [--source leave|delete|shred] [-r] [--verify] [--password-file FILE] PATH...
+  decrypt [--source leave|delete|shred] [-r] [--verify] [--force] [--password-file FILE] PATH...
                       decrypt each encrypted file into its .dec output, or in place
   info [--password-file FILE] PATH...
                       whether each file is encrypted, with which algorithm, and (given the
@@ -56,13 +59,16 @@ Commands:
 
 -r processes every file below the given folders (links are never followed). --verify reads each
 output back and checks it against its source before the source is touched. --keep-date and
---mark-hidden apply with --source delete or shred.
+--mark-hidden apply with --source delete or shred. An existing PATH.enc or .dec output is kept and
+its source skipped unless --force is given. Until an output is complete and flushed it is named
+OUTPUT.vellumox-partial; it takes its name in one rename.
 
 The password never comes from an argument: --password-file FILE reads the first line of FILE
 ("-" for standard input); without it the password is asked on the terminal without echo.
 
-Exit status: 0 every file processed; 1 some files skipped (each named on standard error);
-2 usage error; 3 an error stopped the work.
+Exit status: 0 every file processed; 1 some files skipped (each named on standard error, the
+others processed); 2 usage error; 3 an error stopped the work; 128 + N stopped by signal N
+(Ctrl-C, SIGTERM, SIGHUP: the current file's partial output is removed and its source kept).
 )";
 
 int Dispatch(const std::string& command, const std::vector<std::string>& args)
@@ -89,6 +95,12 @@ int main(int argc, char** argv)
     // What the program prints (paths above all) is UTF-8 too.
     SetConsoleOutputCP(CP_UTF8);
 #else
+    // A folder listing keeps each folder that holds files open until the run is done with them.
+    struct rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    }
     std::vector<std::string> words(argv + 1, argv + argc);
 #endif
     if (words.empty()) {

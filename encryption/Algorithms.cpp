@@ -1,3 +1,4 @@
+// The algorithm list: index, caption and cipher class of each of the thirteen algorithms.
 #include "encryption/Algorithms.h"
 
 #include "crypto/VXblowfish.h"

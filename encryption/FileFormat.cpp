@@ -1,3 +1,4 @@
+// The encrypted file format: its header, the output names and the two per-file operations.
 #include "encryption/FileFormat.h"
 
 #include "crypto/VXmd5.h"
@@ -36,43 +37,48 @@ bool AlreadyExists(const EFileError& e)
 #endif
 }
 
-// The output of one file operation. It is written under a name that held no file before, so that
-// no existing file is cut short: the final name itself for an intermediate output (the first free
-// one of NAME, NAME.1, NAME.2, ...), or a ".part" name beside it that replaces NAME only when the
-// new file is complete. Until it is committed, the output is removed again on any error, so a
-// half-written file never passes for a result.
+// The output of one file operation, created in the source's folder under a partial name that no
+// file had before (NAME.vellumox-partial, then .1, .2, ...), so that nothing is cut short and a
+// half-written file never wears a finished name. Commit gives it the source's permission bits,
+// flushes it when asked and renames it in one step: onto NAME (replacing an older file there or
+// refusing to, as asked), or for an intermediate output to the first free one of NAME, NAME.1, ...
+// Until then it is removed again on any error.
 class TOutputFile
 {
 public:
-    TOutputFile(const std::string& source, const std::string& path, unsigned permissions, bool intermediate)
-        : m_finalPath(path)
+    TOutputFile(const TFileRef& source, const std::string& finalName, unsigned permissions, const TFileOptions& options)
+        : m_folder(*source.folder), m_finalName(finalName), m_permissions(permissions), m_options(options)
     {
-        if (!intermediate && IsSameFile(source, path)) {
-            throw std::runtime_error("The output \"" + path + "\" is the source file itself; nothing was written.");
+        if (!options.Intermediate) {
+            const auto existing = m_folder.Find(finalName);
+            if (existing && existing->identity == source.identity) {
+                throw std::runtime_error("The output \"" + m_folder.PathOf(finalName) +
+                                         "\" is the source file itself; nothing was written.");
+            }
         }
         for (int attempt = 0; !m_writer; ++attempt) {
-            m_path = intermediate ? path : path + ".part";
+            m_name = finalName + kPartialSuffix;
             if (attempt != 0) {
-                m_path += '.';
-                m_path += std::to_string(attempt);
+                m_name += '.';
+                m_name += std::to_string(attempt);
             }
             try {
-                m_writer.emplace(m_path, TCreateMode::CreateNew, permissions);
+                m_writer.emplace(m_folder, m_name, TCreateMode::CreateNew, permissions & 0777);
             } catch (const EFileError& e) {
                 if (!AlreadyExists(e) || attempt == 999) {
                     throw;
                 }
             }
         }
-        if (intermediate) {
-            m_finalPath = m_path;
-        }
     }
     ~TOutputFile()
     {
         if (!m_committed) {
             m_writer.reset();
-            RemoveQuietly(m_path);
+            try {
+                m_folder.Remove(m_name);
+            } catch (...) {
+            }
         }
     }
     TOutputFile(const TOutputFile&) = delete;
@@ -80,22 +86,47 @@ public:
 
     TFileWriter& Writer() { return *m_writer; }
     const std::string& FinalPath() const { return m_finalPath; }
+    const TFileIdentity& Identity() const { return m_identity; }
 
-    void Commit(bool durable)
+    void Commit()
     {
-        if (durable) {
+        // The mode the source has, exactly: the creation mode went through the umask.
+        m_writer->SetPermissions(m_permissions);
+        if (m_options.Durable) {
             m_writer->Sync();
         }
+        m_identity = m_writer->Identity();
         m_writer->Close();
-        if (m_path != m_finalPath) {
-            RenameFile(m_path, m_finalPath, TRenameMode::Replace);
+        if (!m_options.Intermediate) {
+            m_folder.Rename(m_name, m_finalName,
+                            m_options.ReplaceExisting ? TRenameMode::Replace : TRenameMode::NoReplace);
+            m_finalPath = m_folder.PathOf(m_finalName);
+            m_committed = true;
+            return;
         }
-        m_committed = true;
+        for (int attempt = 0;; ++attempt) {
+            const std::string name = attempt == 0 ? m_finalName : m_finalName + "." + std::to_string(attempt);
+            try {
+                m_folder.Rename(m_name, name, TRenameMode::NoReplace);
+                m_finalPath = m_folder.PathOf(name);
+                m_committed = true;
+                return;
+            } catch (const EFileError& e) {
+                if (!AlreadyExists(e) || attempt == 999) {
+                    throw;
+                }
+            }
+        }
     }
 
 private:
-    std::string m_path;
+    const TFolder& m_folder;
+    std::string m_finalName;
+    unsigned m_permissions;
+    TFileOptions m_options;
+    std::string m_name;
     std::string m_finalPath;
+    TFileIdentity m_identity;
     std::optional<TFileWriter> m_writer;
     bool m_committed = false;
 };
@@ -170,18 +201,44 @@ std::optional<TPasswordKey::TMatch> TPasswordKey::Match(const TDigest& stored) c
     return std::nullopt;
 }
 
+THeaderKind ClassifyHeader(std::span<const std::uint8_t> start)
+{
+    if (start.size() < kMarker.size() || !std::equal(kMarker.begin(), kMarker.end(), start.begin())) {
+        return THeaderKind::Plain;
+    }
+    if (start.size() < kHeaderSize || ParseIndex(start[3], start[4]) < 0) {
+        return THeaderKind::Damaged;
+    }
+    return THeaderKind::Encrypted;
+}
+
+bool IsEncryptedHeader(std::span<const std::uint8_t> start)
+{
+    return ClassifyHeader(start) == THeaderKind::Encrypted;
+}
+
+bool IsEncryptedFile(const std::string& path)
+{
+    try {
+        return ReadHeader(path).Kind == THeaderKind::Encrypted;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 THeaderInfo ReadHeader(const std::string& path)
 {
     TFileReader reader(path);
     std::array<std::uint8_t, kHeaderSize> header{};
     const std::size_t got = reader.Read(header);
     THeaderInfo info;
-    info.HasMarker = got >= kMarker.size() && std::equal(kMarker.begin(), kMarker.end(), header.begin());
-    if (!info.HasMarker || got < kHeaderSize) {
+    info.Kind = ClassifyHeader(std::span(header).first(got));
+    info.HasMarker = info.Kind != THeaderKind::Plain;
+    info.Valid = info.Kind == THeaderKind::Encrypted;
+    if (!info.Valid) {
         return info;
     }
     info.AlgorithmIndex = ParseIndex(header[3], header[4]);
-    info.Valid = info.AlgorithmIndex >= 0;
     std::copy(header.begin() + 5, header.end(), info.Stored.begin());
     return info;
 }
@@ -189,20 +246,36 @@ THeaderInfo ReadHeader(const std::string& path)
 TEncryptOutcome EncryptSingleFile(const std::string& source, const TPasswordKey& password, int algorithmIndex,
                                   TCipherSet& ciphers, const TFileOptions& options)
 {
+    return EncryptSingleFile(AnchorPath(source), password, algorithmIndex, ciphers, options);
+}
+
+TDecryptOutcome DecryptSingleFile(const std::string& source, const TPasswordKey& password, TCipherSet& ciphers,
+                                  const TFileOptions& options)
+{
+    return DecryptSingleFile(AnchorPath(source), password, ciphers, options);
+}
+
+TEncryptOutcome EncryptSingleFile(const TFileRef& source, const TPasswordKey& password, int algorithmIndex,
+                                  TCipherSet& ciphers, const TFileOptions& options)
+{
     const TAlgorithmInfo& algorithm = AlgorithmAt(algorithmIndex);
     TFileReader reader(source);
-    std::array<std::uint8_t, 3> start{};
-    if (reader.Read(start) == start.size() && start == kMarker) {
+    std::array<std::uint8_t, kHeaderSize> start{};
+    if (IsEncryptedHeader(std::span(start).first(reader.Read(start)))) {
         return {TEncryptResult::AlreadyEncrypted, {}};
     }
     reader.Seek(0);
     const std::uint64_t size = reader.Size();
+    const std::string outputName = source.name + ".enc";
+    if (!options.Intermediate && !options.ReplaceExisting && source.folder->Find(outputName)) {
+        return {TEncryptResult::OutputExists, source.folder->PathOf(outputName)};
+    }
 
     TVX_cipher& cipher = ciphers.Cipher(algorithm.Index);
     cipher.KeyFromPassword<TVX_md5>(password.Bytes());
     TWipeCipher wipeCipher(cipher);
 
-    TOutputFile output(source, EncryptedOutputPath(source), reader.Permissions(), options.Intermediate);
+    TOutputFile output(source, outputName, reader.Permissions(), options);
     std::array<std::uint8_t, kHeaderSize> header{};
     std::copy(kMarker.begin(), kMarker.end(), header.begin());
     header[3] = static_cast<std::uint8_t>('0' + algorithm.Index / 10);
@@ -215,33 +288,42 @@ TEncryptOutcome EncryptSingleFile(const std::string& source, const TPasswordKey&
     // source, and the source may be deleted next: refuse it instead.
     std::array<std::uint8_t, 1> probe{};
     if (read != size || reader.Read(probe) != 0 || reader.Size() != size) {
-        throw std::runtime_error("The file \"" + source + "\" changed while it was being encrypted; nothing was kept.");
+        throw std::runtime_error("The file \"" + source.Path() +
+                                 "\" changed while it was being encrypted; nothing was kept.");
     }
-    output.Commit(options.Durable);
-    return {TEncryptResult::Encrypted, output.FinalPath()};
+    output.Commit();
+    return {TEncryptResult::Encrypted, output.FinalPath(), output.Identity()};
 }
 
-TDecryptOutcome DecryptSingleFile(const std::string& source, const TPasswordKey& password, TCipherSet& ciphers,
+TDecryptOutcome DecryptSingleFile(const TFileRef& source, const TPasswordKey& password, TCipherSet& ciphers,
                                   const TFileOptions& options)
 {
     TFileReader reader(source);
     std::array<std::uint8_t, kHeaderSize> header{};
     const std::size_t got = reader.Read(header);
     TDecryptOutcome outcome{TDecryptResult::NotEncrypted, {}};
-    if (got < kMarker.size() || !std::equal(kMarker.begin(), kMarker.end(), header.begin())) {
+    switch (ClassifyHeader(std::span(header).first(got))) {
+    case THeaderKind::Plain:
         return outcome;
-    }
-    // A marker with a header cut short, or digits that name no algorithm, is no file of ours:
-    // decrypting it could only produce output that looks like a result and is not.
-    const int index = got == kHeaderSize ? ParseIndex(header[3], header[4]) : -1;
-    if (index < 0) {
+    case THeaderKind::Damaged:
+        // No file of ours: decrypting it could only produce output that looks like a result.
+        outcome.Result = TDecryptResult::Damaged;
         return outcome;
+    case THeaderKind::Encrypted:
+        break;
     }
+    const int index = ParseIndex(header[3], header[4]);
     TDigest stored{};
     std::copy(header.begin() + 5, header.end(), stored.begin());
     const auto match = password.Match(stored);
     if (!match) {
         outcome.Result = TDecryptResult::BadPassword;
+        return outcome;
+    }
+    const std::string outputName = NameOfPath(DecryptedOutputPath(source.name));
+    if (!options.Intermediate && !options.ReplaceExisting && source.folder->Find(outputName)) {
+        outcome.Result = TDecryptResult::OutputExists;
+        outcome.OutputPath = source.folder->PathOf(outputName);
         return outcome;
     }
     outcome.AlgorithmIndex = index;
@@ -253,12 +335,20 @@ TDecryptOutcome DecryptSingleFile(const std::string& source, const TPasswordKey&
     TWipeCipher wipeCipher(cipher);
 
     const std::uint64_t size = reader.Size();
-    TOutputFile output(source, DecryptedOutputPath(source), reader.Permissions(), options.Intermediate);
+    TOutputFile output(source, outputName, reader.Permissions(), options);
     // The byte count includes the header already read, so the last request runs past the end and
     // comes back short: the body's pieces still fall where encryption put them.
-    cipher.StreamDecrypt(reader, output.Writer(), size);
-    output.Commit(options.Durable);
+    const std::uint64_t read = cipher.StreamDecrypt(reader, output.Writer(), size);
+    // As in encryption: a source that shrank or grew meanwhile gives no whole plaintext, and the
+    // source action must not take it for one.
+    std::array<std::uint8_t, 1> probe{};
+    if (read != size - kHeaderSize || reader.Read(probe) != 0 || reader.Size() != size) {
+        throw std::runtime_error("The file \"" + source.Path() +
+                                 "\" changed while it was being decrypted; nothing was kept.");
+    }
+    output.Commit();
     outcome.OutputPath = output.FinalPath();
+    outcome.OutputIdentity = output.Identity();
     outcome.Result = TDecryptResult::Decrypted;
     return outcome;
 }

@@ -1,10 +1,13 @@
+// The encrypted file format: its header, the output names and the two per-file operations.
 #pragma once
 
 #include "encryption/Algorithms.h"
+#include "platform/FileRef.h"
 
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +18,26 @@ inline constexpr std::array<std::uint8_t, 3> kMarker = {'#', '#', '$'};
 inline constexpr std::size_t kHeaderSize = 21;
 
 using TDigest = std::array<std::uint8_t, 16>;
+
+// The one rule that decides whether a file is encrypted, for the runs, `info` and the windows
+// alike: the marker, two digits naming an algorithm 00 to 12, and room for the whole header.
+// A file that has the marker but fails the rest is damaged: neither ours to decrypt nor to be
+// mistaken for a result.
+enum class THeaderKind
+{
+    Plain,
+    Encrypted,
+    Damaged,
+};
+// start: the file's first bytes, kHeaderSize of them or all of a shorter file.
+THeaderKind ClassifyHeader(std::span<const std::uint8_t> start);
+bool IsEncryptedHeader(std::span<const std::uint8_t> start);
+// False also when the file cannot be read.
+bool IsEncryptedFile(const std::string& path);
+
+// The name an output wears until it is complete and flushed: NAME.vellumox-partial beside the
+// output's NAME. It takes its final name in one rename; after a crash it can only be a leftover.
+inline constexpr const char* kPartialSuffix = ".vellumox-partial";
 
 std::string EncryptedOutputPath(const std::string& source);
 std::string DecryptedOutputPath(const std::string& source);
@@ -64,14 +87,19 @@ TDigest Md5Of(std::span<const std::uint8_t> data);
 enum class TEncryptResult
 {
     Encrypted,
-    AlreadyEncrypted
+    AlreadyEncrypted,
+    // A file already has the output's name and the options keep it: nothing was written.
+    OutputExists,
 };
 
 enum class TDecryptResult
 {
     Decrypted,
     NotEncrypted,
-    BadPassword
+    BadPassword,
+    // The marker is there but the header names no algorithm or is cut short.
+    Damaged,
+    OutputExists,
 };
 
 struct TFileOptions
@@ -81,12 +109,16 @@ struct TFileOptions
     // The output only passes through its name on the way to the source's place: it then takes the
     // first free name of NAME, NAME.1, ... rather than replacing a file that already has NAME.
     bool Intermediate = false;
+    // An existing file with the output's name (not intermediate) is replaced once the new output
+    // is complete; when false the file is kept and the operation writes nothing.
+    bool ReplaceExisting = true;
 };
 
 struct TEncryptOutcome
 {
     TEncryptResult Result;
     std::string OutputPath;
+    TFileIdentity OutputIdentity{};
 };
 
 struct TDecryptOutcome
@@ -97,6 +129,7 @@ struct TDecryptOutcome
     THeaderForm Form = THeaderForm::Check;
     // The password bytes that matched the header; owned by the TPasswordKey.
     const std::string* KeyBytes = nullptr;
+    TFileIdentity OutputIdentity{};
 };
 
 // Both raise file and cipher errors; an output they created is removed before the error leaves
@@ -106,9 +139,16 @@ TEncryptOutcome EncryptSingleFile(const std::string& source, const TPasswordKey&
                                   TCipherSet& ciphers, const TFileOptions& options = {});
 TDecryptOutcome DecryptSingleFile(const std::string& source, const TPasswordKey& password, TCipherSet& ciphers,
                                   const TFileOptions& options = {});
+// The same on an admitted file: the source is opened by name in its folder, never through a link,
+// and only if it is still the admitted file; the output is created and renamed in that folder.
+TEncryptOutcome EncryptSingleFile(const TFileRef& source, const TPasswordKey& password, int algorithmIndex,
+                                  TCipherSet& ciphers, const TFileOptions& options = {});
+TDecryptOutcome DecryptSingleFile(const TFileRef& source, const TPasswordKey& password, TCipherSet& ciphers,
+                                  const TFileOptions& options = {});
 
 struct THeaderInfo
 {
+    THeaderKind Kind = THeaderKind::Plain;
     bool HasMarker = false;
     // False for a file with the marker whose header is cut short or names no algorithm 0 to 12.
     bool Valid = false;

@@ -1,3 +1,4 @@
+// The encryption and decryption runs over a work list, the source actions and folder expansion.
 #include "encryption/Runs.h"
 
 #include "crypto/VXmd5.h"
@@ -85,6 +86,12 @@ bool IsPlainFile(const std::string& path)
     return entry && entry->kind == TEntryKind::File;
 }
 
+bool IsAdmittedFile(const TFileRef& file)
+{
+    const auto entry = file.folder->Find(file.name);
+    return entry && entry->kind == TEntryKind::File && entry->identity == file.identity;
+}
+
 // Routes the DoD wipe of a source to the run's view while the run lasts.
 class TWipeToView final : public TWipeProgress
 {
@@ -132,10 +139,18 @@ void ApplySourceAction(TSourceAction action, const std::string& source, const st
     if (action == TSourceAction::Leave) {
         return;
     }
+    ApplySourceAction(action, AnchorPath(source), NameOfPath(output));
+}
+
+void ApplySourceAction(TSourceAction action, const TFileRef& source, const std::string& outputName)
+{
+    if (action == TSourceAction::Leave) {
+        return;
+    }
+    const TFolder& folder = *source.folder;
     // The output's own entry must be on the disk before anything destroys the source: its data
     // alone, without a name, would not survive a crash.
-    const std::string folder = FolderOfPath(source).empty() ? "." : FolderOfPath(source);
-    SyncFolder(folder);
+    folder.Sync();
     switch (action) {
     case TSourceAction::Leave:
         return;
@@ -144,12 +159,12 @@ void ApplySourceAction(TSourceAction action, const std::string& source, const st
         // Whether a crash keeps the rename or not, the name holds one of the two; but until the
         // folder is flushed a power loss can undo it and bring the plaintext back under its name
         // after the run has reported the file done.
-        RenameFile(output, source, TRenameMode::Replace);
-        SyncFolder(folder);
+        folder.Rename(outputName, source.name, TRenameMode::Replace);
+        folder.Sync();
         return;
     case TSourceAction::Shred: {
         std::exception_ptr wipeError;
-        if (IsPlainFile(source)) {
+        if (IsAdmittedFile(source)) {
             try {
                 WipeDoD(source, 1, TWipeTarget::OperationDialog);
             } catch (...) {
@@ -158,10 +173,10 @@ void ApplySourceAction(TSourceAction action, const std::string& source, const st
         }
         // A wipe that failed part way still renames and deletes the source, so the output can
         // take its name all the same; a source that survived its wipe keeps its name.
-        if (!FindEntry(source)) {
-            RenameFile(output, source, TRenameMode::NoReplace);
+        if (!folder.Find(source.name)) {
+            folder.Rename(outputName, source.name, TRenameMode::NoReplace);
         }
-        SyncFolder(folder);
+        folder.Sync();
         if (wipeError) {
             std::rethrow_exception(wipeError);
         }
@@ -183,8 +198,11 @@ std::vector<std::string> ExpandFolder(const std::string& folder)
     return files;
 }
 
-void VerifyEncryption(const std::string& source, const std::string& output, const TPasswordKey& password,
-                      int algorithmIndex, TCipherSet& ciphers)
+namespace
+{
+// Both files are read through the run's anchors, so that a check cannot read something else.
+void VerifyEncryptionAt(const TFileRef& source, const TFileRef& output, const TPasswordKey& password,
+                        int algorithmIndex, TCipherSet& ciphers)
 {
     TVX_cipher& cipher = ciphers.Cipher(algorithmIndex);
     cipher.KeyFromPassword<TVX_md5>(password.Bytes());
@@ -192,18 +210,43 @@ void VerifyEncryption(const std::string& source, const std::string& output, cons
     const std::uint64_t size = produced.Size();
     produced.Seek(kHeaderSize);
     TFileReader expected(source);
-    Verify(true, cipher, produced, size < kHeaderSize ? 0 : size - kHeaderSize, expected, output);
+    Verify(true, cipher, produced, size < kHeaderSize ? 0 : size - kHeaderSize, expected, output.Path());
 }
 
-void VerifyDecryption(const std::string& source, const std::string& output, const std::string& keyBytes,
-                      int algorithmIndex, TCipherSet& ciphers)
+void VerifyDecryptionAt(const TFileRef& source, const TFileRef& output, const std::string& keyBytes,
+                        int algorithmIndex, TCipherSet& ciphers)
 {
     TVX_cipher& cipher = ciphers.Cipher(algorithmIndex);
     cipher.KeyFromPassword<TVX_md5>(keyBytes);
     TFileReader produced(output);
     TFileReader expected(source);
     expected.Seek(kHeaderSize);
-    Verify(false, cipher, produced, produced.Size(), expected, output);
+    Verify(false, cipher, produced, produced.Size(), expected, output.Path());
+}
+
+// Removes an output that failed its check, by name in its own folder and only if it is still it.
+void RemoveOutput(const TFileRef& output) noexcept
+{
+    try {
+        const auto entry = output.folder->Find(output.name);
+        if (entry && entry->identity == output.identity) {
+            output.folder->Remove(output.name);
+        }
+    } catch (...) {
+    }
+}
+} // namespace
+
+void VerifyEncryption(const std::string& source, const std::string& output, const TPasswordKey& password,
+                      int algorithmIndex, TCipherSet& ciphers)
+{
+    VerifyEncryptionAt(AnchorPath(source), AnchorPath(output), password, algorithmIndex, ciphers);
+}
+
+void VerifyDecryption(const std::string& source, const std::string& output, const std::string& keyBytes,
+                      int algorithmIndex, TCipherSet& ciphers)
+{
+    VerifyDecryptionAt(AnchorPath(source), AnchorPath(output), keyBytes, algorithmIndex, ciphers);
 }
 
 template <class TPerFile>
@@ -216,24 +259,47 @@ void TFileRun::Run(bool encrypting, TRunView& view, TPerFile perFile)
     BadPasswordList.clear();
     AlreadyDoneList.clear();
     UnsupportedList.clear();
+    DamagedList.clear();
+    OutputExistsList.clear();
+    FailedList.clear();
     std::int64_t currentMaximum = 0;
     m_ciphers.SetOnProgress([&view, &currentMaximum](const void*, std::int64_t done, std::int64_t) {
         view.CurrentBar(done, currentMaximum);
         view.PumpMessages();
+        if (view.StopRequested()) {
+            throw ERunStopped();
+        }
     });
     TWipeToView wipeView(view);
     try {
         for (std::size_t i = 0; i < WorkList.size(); ++i) {
+            if (view.StopRequested()) {
+                throw ERunStopped();
+            }
             const std::string& path = WorkList[i];
             const std::string name = NameOfPath(path);
             view.CurrentLabel((encrypting ? "Encrypting: " : "Decrypting: ") + name);
-            if (!Admit(path, view)) {
+            try {
+                const TFileRef file = i < WorkRefs.size() && WorkRefs[i].folder ? WorkRefs[i] : AnchorPath(path);
+                if (!Admit(file, view)) {
+                    view.TotalBar(static_cast<std::int64_t>(i) + 1, total);
+                    continue;
+                }
+                const auto entry = file.folder->Find(file.name);
+                currentMaximum = entry ? static_cast<std::int64_t>(entry->size) : 0;
+                view.CurrentBar(0, currentMaximum);
+                perFile(file);
+            } catch (const ERunStopped&) {
+                throw;
+            } catch (const std::exception& e) {
+                if (!m_continueAfterError) {
+                    throw;
+                }
+                FailedList.push_back(path);
+                view.FileSkipped(path, e.what());
                 view.TotalBar(static_cast<std::int64_t>(i) + 1, total);
                 continue;
             }
-            currentMaximum = static_cast<std::int64_t>(FileSize(path));
-            view.CurrentBar(0, currentMaximum);
-            perFile(path);
             view.TotalBar(static_cast<std::int64_t>(i) + 1, total);
             view.ProcessedLabel("Processed " + std::to_string(i + 1) + " of " + std::to_string(WorkList.size()) +
                                 " files");
@@ -248,10 +314,42 @@ void TFileRun::Run(bool encrypting, TRunView& view, TPerFile perFile)
     EndOfRun(encrypting, view);
 }
 
-// The tests every file passes before it is opened: a regular file that no other program holds.
-bool TFileRun::Admit(const std::string& path, TRunView& view)
+void TFileRun::AddFile(const std::string& path)
 {
-    const auto entry = FindEntry(path);
+    WorkRefs.resize(WorkList.size());
+    WorkList.push_back(path);
+    WorkRefs.emplace_back();
+}
+
+std::vector<std::string> TFileRun::AddFolder(const std::string& folder)
+{
+    WorkRefs.resize(WorkList.size());
+    TTreeListing tree = ListTree(folder);
+    for (std::size_t i = 0; i < tree.files.size(); ++i) {
+        const TFileRef& file = tree.fileRefs[i];
+        const auto entry = file.folder->Find(file.name);
+        // Links are not followed, and a folder's hidden-name list is no user data.
+        if (!entry || entry->kind != TEntryKind::File || entry->identity != file.identity ||
+            file.name == kHiddenListName) {
+            continue;
+        }
+        WorkList.push_back(tree.files[i]);
+        WorkRefs.push_back(file);
+    }
+    return tree.unreadable;
+}
+
+// The tests every file passes before it is opened: a regular file, still the one admitted, that
+// can be read and that no other program holds.
+bool TFileRun::Admit(const TFileRef& file, TRunView& view)
+{
+    const std::string path = file.Path();
+    const auto entry = file.folder->Find(file.name);
+    if (entry && entry->identity != file.identity) {
+        UnsupportedList.push_back(path);
+        view.FileSkipped(path, "it was replaced since it was listed");
+        return false;
+    }
     if (entry && entry->kind != TEntryKind::File) {
         UnsupportedList.push_back(path);
         view.FileSkipped(path, entry->kind == TEntryKind::SymbolicLink ? "a symbolic link, not followed"
@@ -260,9 +358,10 @@ bool TFileRun::Admit(const std::string& path, TRunView& view)
         return false;
     }
     // A file that is gone is left to the per-file operation, which reports it as the error it is.
-    if (entry && FileInUse(path)) {
+    std::string reason;
+    if (entry && FileInUse(file, &reason)) {
         InUseList.push_back(path);
-        view.FileSkipped(path, "in use by another program");
+        view.FileSkipped(path, reason);
         return false;
     }
     return true;
@@ -271,33 +370,51 @@ bool TFileRun::Admit(const std::string& path, TRunView& view)
 void TFileRun::RunEncryption(std::string_view passwordUtf8, const TRunOptions& options, TRunView& view)
 {
     const TPasswordKey password(passwordUtf8);
-    Run(true, view, [&](const std::string& path) { EncryptOne(path, password, options, view); });
+    m_continueAfterError = options.ContinueAfterError;
+    Run(true, view, [&](const TFileRef& file) { EncryptOne(file, password, options, view); });
 }
 
 void TFileRun::RunDecryption(std::string_view passwordUtf8, const TRunOptions& options, TRunView& view)
 {
     const TPasswordKey password(passwordUtf8);
-    Run(false, view, [&](const std::string& path) { DecryptOne(path, password, options, view); });
+    m_continueAfterError = options.ContinueAfterError;
+    Run(false, view, [&](const TFileRef& file) { DecryptOne(file, password, options, view); });
 }
 
-void TFileRun::EncryptOne(const std::string& path, const TPasswordKey& password, const TRunOptions& options,
+namespace
+{
+std::string OutputTakenReason(const std::string& output)
+{
+    return "its output \"" + output + "\" already exists";
+}
+} // namespace
+
+void TFileRun::EncryptOne(const TFileRef& file, const TPasswordKey& password, const TRunOptions& options,
                           TRunView& view)
 {
-    const TFileTimes times = ReadFileTimes(path);
-    RequireSpace(path, FileSize(path) + kHeaderSize);
+    const std::string path = file.Path();
+    const TFileTimes times = ReadFileTimes(file);
+    const auto entry = file.folder->Find(file.name);
+    RequireSpace(path, (entry ? entry->size : 0) + kHeaderSize);
     const bool replacing = options.SourceAction != TSourceAction::Leave;
-    const TEncryptOutcome outcome =
-        EncryptSingleFile(path, password, options.AlgorithmIndex, m_ciphers, TFileOptions{replacing, replacing});
+    const TEncryptOutcome outcome = EncryptSingleFile(file, password, options.AlgorithmIndex, m_ciphers,
+                                                      TFileOptions{replacing, replacing, options.ReplaceExisting});
     if (outcome.Result == TEncryptResult::AlreadyEncrypted) {
         AlreadyDoneList.push_back(path);
         view.FileSkipped(path, "already encrypted");
         return;
     }
+    if (outcome.Result == TEncryptResult::OutputExists) {
+        OutputExistsList.push_back(path);
+        view.FileSkipped(path, OutputTakenReason(outcome.OutputPath));
+        return;
+    }
     if (options.Verify) {
+        const TFileRef output{file.folder, NameOfPath(outcome.OutputPath), outcome.OutputIdentity};
         try {
-            VerifyEncryption(path, outcome.OutputPath, password, options.AlgorithmIndex, m_ciphers);
+            VerifyEncryptionAt(file, output, password, options.AlgorithmIndex, m_ciphers);
         } catch (...) {
-            RemoveQuietly(outcome.OutputPath);
+            RemoveOutput(output);
             throw;
         }
     }
@@ -307,33 +424,46 @@ void TFileRun::EncryptOne(const std::string& path, const TPasswordKey& password,
     // The source action, the dates and the hidden mark are extras: the encrypted file is already
     // complete and on the disk, so a failure here loses nothing and does not stop the run.
     try {
-        ApplySourceAction(options.SourceAction, path, outcome.OutputPath);
+        ApplySourceAction(options.SourceAction, file, NameOfPath(outcome.OutputPath));
+        const TFileRef result{file.folder, file.name, outcome.OutputIdentity};
         if (options.KeepDate) {
-            RestoreFileTimes(path, times);
+            RestoreFileTimes(result, times);
         }
         if (options.MarkHidden) {
-            WriteFileAttributes(path, ReadFileAttributes(path) | kAttrHidden);
+            WriteFileAttributes(result, ReadFileAttributes(result) | kAttrHidden);
         }
     } catch (const std::exception& e) {
         view.FileNote(path, e.what());
     }
 }
 
-void TFileRun::DecryptOne(const std::string& path, const TPasswordKey& password, const TRunOptions& options,
+void TFileRun::DecryptOne(const TFileRef& file, const TPasswordKey& password, const TRunOptions& options,
                           TRunView& view)
 {
-    const std::uint64_t size = FileSize(path);
+    const std::string path = file.Path();
+    const auto entry = file.folder->Find(file.name);
+    const std::uint64_t size = entry ? entry->size : 0;
     RequireSpace(path, size > kHeaderSize ? size - kHeaderSize : 0);
     const bool replacing = options.SourceAction != TSourceAction::Leave;
-    const TDecryptOutcome outcome = DecryptSingleFile(path, password, m_ciphers, TFileOptions{replacing, replacing});
+    const TDecryptOutcome outcome =
+        DecryptSingleFile(file, password, m_ciphers, TFileOptions{replacing, replacing, options.ReplaceExisting});
     switch (outcome.Result) {
     case TDecryptResult::NotEncrypted:
         AlreadyDoneList.push_back(path);
         view.FileSkipped(path, "not encrypted");
         return;
+    case TDecryptResult::Damaged:
+        DamagedList.push_back(path);
+        view.FileSkipped(path, "damaged: it begins with the marker, but its header names no algorithm 00 to 12 "
+                               "or is cut short");
+        return;
     case TDecryptResult::BadPassword:
         BadPasswordList.push_back(path);
         view.FileSkipped(path, "bad password");
+        return;
+    case TDecryptResult::OutputExists:
+        OutputExistsList.push_back(path);
+        view.FileSkipped(path, OutputTakenReason(outcome.OutputPath));
         return;
     case TDecryptResult::Decrypted:
         break;
@@ -342,10 +472,11 @@ void TFileRun::DecryptOne(const std::string& path, const TPasswordKey& password,
         view.FileNote(path, "older header form, which carries its own key; encrypt it again");
     }
     if (options.Verify) {
+        const TFileRef output{file.folder, NameOfPath(outcome.OutputPath), outcome.OutputIdentity};
         try {
-            VerifyDecryption(path, outcome.OutputPath, *outcome.KeyBytes, outcome.AlgorithmIndex, m_ciphers);
+            VerifyDecryptionAt(file, output, *outcome.KeyBytes, outcome.AlgorithmIndex, m_ciphers);
         } catch (...) {
-            RemoveQuietly(outcome.OutputPath);
+            RemoveOutput(output);
             throw;
         }
     }
@@ -353,8 +484,9 @@ void TFileRun::DecryptOne(const std::string& path, const TPasswordKey& password,
         return;
     }
     // Unlike encryption, a failure of the source action ends the run.
-    ApplySourceAction(options.SourceAction, path, outcome.OutputPath);
-    WriteFileAttributes(path, ReadFileAttributes(path) & ~kAttrHidden);
+    ApplySourceAction(options.SourceAction, file, NameOfPath(outcome.OutputPath));
+    const TFileRef result{file.folder, file.name, outcome.OutputIdentity};
+    WriteFileAttributes(result, ReadFileAttributes(result) & ~kAttrHidden);
 }
 
 void TFileRun::EndOfRun(bool encrypting, TRunView& view)
@@ -377,8 +509,18 @@ void TFileRun::EndOfRun(bool encrypting, TRunView& view)
         view.LogLine(Plural(UnsupportedList.size(), " file(s) skiped because they are links, folders or special files."),
                      1);
     }
+    if (!DamagedList.empty()) {
+        view.LogLine(Plural(DamagedList.size(), " file(s) skiped because their header is damaged."), 1);
+    }
+    if (!OutputExistsList.empty()) {
+        view.LogLine(Plural(OutputExistsList.size(), " file(s) skiped because their output file already exists."), 1);
+    }
+    if (!FailedList.empty()) {
+        view.LogLine(Plural(FailedList.size(), " file(s) skiped because of an error."), 1);
+    }
     view.Refresh();
-    if (!InUseList.empty() || !BadPasswordList.empty() || !AlreadyDoneList.empty() || !UnsupportedList.empty()) {
+    if (!InUseList.empty() || !BadPasswordList.empty() || !AlreadyDoneList.empty() || !UnsupportedList.empty() ||
+        !DamagedList.empty() || !OutputExistsList.empty() || !FailedList.empty()) {
         view.FinalMessage(kCheckLogMessage);
     }
 }

@@ -1,8 +1,11 @@
+// The encryption and decryption runs over a work list, the source actions and folder expansion.
 #pragma once
 
 #include "encryption/FileFormat.h"
+#include "platform/FileRef.h"
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +26,20 @@ struct TRunOptions
     bool MarkHidden = false;
     // Read every output back and check it against its source before the source action.
     bool Verify = false;
+    // With Leave, an existing file under the output's name is replaced once the new output is
+    // complete; when false such a file is kept and the source skipped (OutputExistsList).
+    bool ReplaceExisting = true;
+    // An error at one file skips that file (FailedList, with its reason) and the run goes on;
+    // when false the error ends the run there.
+    bool ContinueAfterError = false;
+};
+
+// Raised out of a run that its view asked to stop: the current file's partial output is removed
+// and its source untouched; the end-of-run steps have run.
+class ERunStopped : public std::runtime_error
+{
+public:
+    ERunStopped() : std::runtime_error("The run was stopped.") {}
 };
 
 // What a run shows: the operation dialog implements it with its labels, bars, the message log and
@@ -66,6 +83,9 @@ public:
         (void)path;
         (void)note;
     }
+    // Asked between files and after every chunk; true stops the run (ERunStopped). A source
+    // action that has begun is finished first.
+    virtual bool StopRequested() { return false; }
 };
 
 inline constexpr const char* kCheckLogMessage = "Check message log for errors.";
@@ -80,6 +100,23 @@ public:
     std::vector<std::string> AlreadyDoneList;
     // Links, folders, FIFOs, devices and sockets in the work list: never opened through.
     std::vector<std::string> UnsupportedList;
+    // Files whose header has the marker but names no algorithm or is cut short (decryption).
+    std::vector<std::string> DamagedList;
+    // Sources skipped because their output's name is taken (ReplaceExisting off).
+    std::vector<std::string> OutputExistsList;
+    // Files skipped after an error (ContinueAfterError on).
+    std::vector<std::string> FailedList;
+    // The admitted file behind each entry of WorkList, where there is one (an entry without a
+    // folder, or beyond the end, is found again by its path when its turn comes). A file listed
+    // from a folder is worked on through the folder it was listed in: a folder swapped for a link
+    // since the listing cannot send the run outside the tree. AddFile and AddFolder keep the two
+    // lists in step.
+    std::vector<TFileRef> WorkRefs;
+
+    void AddFile(const std::string& path);
+    // Every regular file below folder, as ExpandFolder lists them, each with its anchor. Returns
+    // the folders that could not be listed.
+    std::vector<std::string> AddFolder(const std::string& folder);
 
     // Both run to the end of WorkList; an error that stops the run at a file is raised after the
     // end-of-run steps, with that file's partial output removed and its source untouched.
@@ -91,20 +128,24 @@ public:
 private:
     template <class TPerFile>
     void Run(bool encrypting, TRunView& view, TPerFile perFile);
-    bool Admit(const std::string& path, TRunView& view);
-    void EncryptOne(const std::string& path, const TPasswordKey& password, const TRunOptions& options,
+    bool Admit(const TFileRef& file, TRunView& view);
+    void EncryptOne(const TFileRef& file, const TPasswordKey& password, const TRunOptions& options,
                     TRunView& view);
-    void DecryptOne(const std::string& path, const TPasswordKey& password, const TRunOptions& options,
+    void DecryptOne(const TFileRef& file, const TPasswordKey& password, const TRunOptions& options,
                     TRunView& view);
     void EndOfRun(bool encrypting, TRunView& view);
 
     TCipherSet m_ciphers;
+    bool m_continueAfterError = false;
 };
 
 // Puts the complete, flushed output in the source's place as the source action says: Delete
 // replaces the source with one rename; Shred wipes the source (DoD, once, on the operation
 // dialog) and then renames the output. Leave does nothing.
 void ApplySourceAction(TSourceAction action, const std::string& source, const std::string& output);
+// The same on an admitted source, with the output named in the source's folder: the wipe, the
+// rename and the flushes all go through that open folder.
+void ApplySourceAction(TSourceAction action, const TFileRef& source, const std::string& outputName);
 
 // Every regular file below a folder at any depth, hidden ones included, in the order the walk
 // meets them; links are not followed and neither they nor FIFOs, devices and sockets are listed,

@@ -1,3 +1,4 @@
+// The tick count and the high-resolution counter that seed the wiping methods' randomness.
 #include "platform/Clock.h"
 
 #ifdef _WIN32

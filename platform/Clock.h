@@ -1,3 +1,4 @@
+// The tick count and the high-resolution counter that seed the wiping methods' randomness.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// Buffered file reading and writing for the ciphers, the file error and the folder flush.
 #include "platform/FileStream.h"
 
 #include <algorithm>
@@ -29,6 +30,27 @@ constexpr TNativeHandle kNoHandle = -1;
 int LastError()
 {
     return errno;
+}
+#endif
+
+#ifdef _WIN32
+TFileIdentity IdentityOfHandle(HANDLE handle)
+{
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle, &info)) {
+        return {};
+    }
+    return TFileIdentity{info.dwVolumeSerialNumber,
+                         (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+#else
+TFileIdentity IdentityOfHandle(int fd)
+{
+    struct stat st{};
+    if (::fstat(fd, &st) != 0) {
+        return {};
+    }
+    return TFileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 #endif
 
@@ -123,6 +145,42 @@ TFileReader::TFileReader(const std::string& path) : m_path(path), m_handle(kNoHa
 #endif
     if (m_handle == kNoHandle) {
         throw EFileError("Cannot open", path, LastError());
+    }
+}
+
+TFileReader::TFileReader(const TFileRef& file) : m_path(file.Path()), m_handle(kNoHandle), m_buffer(kIoBuffer)
+{
+#ifdef _WIN32
+    // The entry itself, a reparse point included, so that a link put in the file's place is seen
+    // for what it is and refused below.
+    m_handle = CreateFileW(WidePath(m_path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (m_handle == kNoHandle) {
+        throw EFileError("Cannot open", m_path, LastError());
+    }
+#else
+    m_handle = ::openat(file.folder->Handle(), file.name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (m_handle == kNoHandle) {
+        const int error = errno;
+        if (error == ELOOP) {
+            throw EFileError("Cannot open", m_path, ELOOP, "it is a symbolic link");
+        }
+        throw EFileError("Cannot open", m_path, error);
+    }
+    struct stat st{};
+    if (::fstat(m_handle, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(m_handle);
+        m_handle = kNoHandle;
+        throw EFileError("Cannot open", m_path, error);
+    }
+    ::fcntl(m_handle, F_SETFL, ::fcntl(m_handle, F_GETFL) & ~O_NONBLOCK);
+    ::posix_fadvise(m_handle, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+    if (IdentityOfHandle(m_handle) != file.identity) {
+        CloseQuietly(m_handle);
+        m_handle = kNoHandle;
+        throw EFileError("Cannot open", m_path, 0, "it was replaced since it was listed");
     }
 }
 
@@ -263,6 +321,40 @@ TFileWriter::TFileWriter(const std::string& path, TCreateMode mode, unsigned per
     if (m_handle == kNoHandle) {
         throw EFileError("Cannot create", path, LastError());
     }
+}
+
+TFileWriter::TFileWriter(const TFolder& folder, const std::string& name, TCreateMode mode, unsigned permissions)
+    : m_path(folder.PathOf(name)), m_handle(kNoHandle), m_buffer(kIoBuffer)
+{
+#ifdef _WIN32
+    (void)permissions;
+    m_handle = CreateFileW(WidePath(m_path).c_str(), GENERIC_WRITE, 0, nullptr,
+                           mode == TCreateMode::CreateNew ? CREATE_NEW : CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+#else
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW |
+                      (mode == TCreateMode::CreateNew ? O_EXCL : O_TRUNC);
+    m_handle = ::openat(folder.Handle(), name.c_str(), flags, static_cast<mode_t>(permissions));
+#endif
+    if (m_handle == kNoHandle) {
+        throw EFileError("Cannot create", m_path, LastError());
+    }
+}
+
+void TFileWriter::SetPermissions(unsigned permissions)
+{
+#ifdef _WIN32
+    (void)permissions;
+#else
+    if (::fchmod(m_handle, static_cast<mode_t>(permissions)) != 0) {
+        throw EFileError("Cannot set the permissions of", m_path, errno);
+    }
+#endif
+}
+
+TFileIdentity TFileWriter::Identity() const
+{
+    return IdentityOfHandle(m_handle);
 }
 
 TFileWriter::~TFileWriter()

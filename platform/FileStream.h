@@ -1,6 +1,8 @@
+// Buffered file reading and writing for the ciphers, the file error and the folder flush.
 #pragma once
 
 #include "crypto/VXcrypt.h"
+#include "platform/FileRef.h"
 
 #include <cstdint>
 #include <memory>
@@ -29,12 +31,6 @@ private:
 // The text of a system error number (errno on POSIX, GetLastError on Win32).
 std::string SystemErrorText(int systemError);
 
-#ifdef _WIN32
-using TNativeHandle = void*;
-#else
-using TNativeHandle = int;
-#endif
-
 // An I/O buffer left uninitialised: the pages a small file never reaches are never touched, so a run
 // over many small files does not pay for clearing a large buffer each time.
 class TIoBuffer
@@ -54,6 +50,8 @@ class TFileReader final : public TVX_readstream
 {
 public:
     explicit TFileReader(const std::string& path);
+    // The admitted file, never through a link; refused when its name holds another file by now.
+    explicit TFileReader(const TFileRef& file);
     ~TFileReader() override;
     TFileReader(const TFileReader&) = delete;
     TFileReader& operator=(const TFileReader&) = delete;
@@ -94,6 +92,8 @@ class TFileWriter final : public TVX_writestream
 public:
     // permissions: the POSIX mode bits of a newly created file (ignored on Win32).
     TFileWriter(const std::string& path, TCreateMode mode, unsigned permissions = 0666);
+    // A file created by name inside an open folder, never through a link.
+    TFileWriter(const TFolder& folder, const std::string& name, TCreateMode mode, unsigned permissions = 0666);
     // Closes without checking; call Close() to learn whether everything reached the file.
     ~TFileWriter() override;
     TFileWriter(const TFileWriter&) = delete;
@@ -108,6 +108,9 @@ public:
     void Sync();
     void Close();
     const std::string& Path() const { return m_path; }
+    // Gives the file exactly these POSIX permission bits, whatever the umask (ignored on Win32).
+    void SetPermissions(unsigned permissions);
+    TFileIdentity Identity() const;
 
 private:
     void WriteSystem(const std::uint8_t* data, std::size_t size);

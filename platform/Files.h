@@ -1,5 +1,7 @@
+// The file layer: opens, renames, attributes, times, the in-use test and folder walks.
 #pragma once
 
+#include "platform/FileRef.h"
 #include "platform/FileStream.h"
 
 #include <compare>
@@ -37,6 +39,10 @@ class TFile final
 {
 public:
     TFile(const std::string& path, TOpenMode mode);
+    // The admitted file in its folder: never through a link, and refused when the name holds
+    // another file by now. ReadWriteShared gives a read-only file its owner's write permission
+    // first (it is about to be wiped), and gives it back when the open is refused.
+    TFile(const TFileRef& file, TOpenMode mode);
     ~TFile();
     TFile(const TFile&) = delete;
     TFile& operator=(const TFile&) = delete;
@@ -60,12 +66,6 @@ private:
 
 std::uint64_t FileSize(const std::string& path);
 
-enum class TRenameMode
-{
-    Replace,
-    // Fails with "exists" instead of replacing another file, as a rename on Win32 does.
-    NoReplace,
-};
 void RenameFile(const std::string& from, const std::string& to, TRenameMode mode);
 // Plain deletion, no recycle bin. A symbolic link is removed itself, never its target.
 void RemoveFile(const std::string& path);
@@ -76,10 +76,12 @@ void RemoveFolder(const std::string& path);
 inline constexpr const char* kHiddenListName = ".hidden";
 
 std::uint32_t ReadFileAttributes(const std::string& path);
+std::uint32_t ReadFileAttributes(const TFileRef& file);
 // Sets read-only and hidden as asked; the other bits are the system's (Win32) or ignored (POSIX).
 // The `.hidden` list is rewritten only when it changes, through a temporary file and a rename, and
 // removed when its last line goes.
 void WriteFileAttributes(const std::string& path, std::uint32_t attributes);
+void WriteFileAttributes(const TFileRef& file, std::uint32_t attributes);
 
 // Seconds and nanoseconds since 1970-01-01 UTC.
 struct TFileTime
@@ -97,29 +99,20 @@ struct TFileTimes
 };
 
 TFileTimes ReadFileTimes(const std::string& path);
+TFileTimes ReadFileTimes(const TFileRef& file);
 // Sets the last-write time, and the creation time where the system can set it (not on Linux).
 void RestoreFileTimes(const std::string& path, const TFileTimes& times);
+void RestoreFileTimes(const TFileRef& file, const TFileTimes& times);
 
 // The in-use test: true when the existing file can be opened for reading and writing with no one
 // else holding it (share mode 0 on Win32; on POSIX an exclusive flock and an exclusive
 // open-file-description lock, both non-blocking, must be granted). Raises nothing: any refusal
 // answers false.
 bool CanOpenExclusively(const std::string& path);
-
-enum class TEntryKind
-{
-    File,
-    Directory,
-    SymbolicLink,
-    Other, // FIFO, socket, device
-};
-
-struct TFoundEntry
-{
-    TEntryKind kind = TEntryKind::Other;
-    std::uint32_t attributes = 0;
-    std::uint64_t size = 0;
-};
+// The same test with its reason: empty when the file is free, else why it is not ("cannot be read:
+// Permission denied", "in use by another program"). On POSIX it needs only read access and changes
+// nothing: the locks it takes go with the descriptor it closes.
+std::optional<std::string> WhyInUse(const TFileRef& file);
 
 // The directory search for one path: describes the entry itself, never what a link points to.
 // Empty when nothing matches, which includes any path that ends in a separator. Raises nothing.
@@ -135,8 +128,35 @@ struct TTreeListing
     std::vector<std::string> others;     // FIFOs, sockets, devices: never opened
     std::vector<std::string> folders;    // the subfolders, each after everything inside it
     std::vector<std::string> unreadable; // folders that could not be listed
+    // The entries of `files`, one for one, anchored in their open folders (which stay open as
+    // long as the listing holds them), so that the work on them cannot leave the tree.
+    std::vector<TFileRef> fileRefs;
 };
 TTreeListing ListTree(const std::string& folder);
+
+// A walk that hands each entry over while its folder is open, so that the work done on it stays
+// inside the tree whatever happens to the paths meanwhile. Subfolders are opened by name without
+// following links and checked to be the folders that were listed.
+class TTreeVisitor
+{
+public:
+    virtual ~TTreeVisitor() = default;
+    // Regular files and symbolic links.
+    virtual void File(const TFileRef& file) = 0;
+    // FIFOs, sockets, devices: never opened.
+    virtual void Other(const std::string& path) { (void)path; }
+    virtual void Unreadable(const std::string& path) { (void)path; }
+    // A subfolder after everything inside it, named in its parent.
+    virtual void FolderDone(const std::shared_ptr<const TFolder>& parent, const std::string& name,
+                            const TFileIdentity& identity)
+    {
+        (void)parent;
+        (void)name;
+        (void)identity;
+    }
+};
+// The root itself is opened without following a link; it is not passed to FolderDone.
+void WalkTree(const std::string& folder, TTreeVisitor& visitor);
 
 // Bytes that an unprivileged user may still write on the folder's volume; empty when unknown.
 std::optional<std::uint64_t> FreeSpace(const std::string& folder);

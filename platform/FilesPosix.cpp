@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <stdexcept>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -14,6 +15,8 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+
+#include "platform/Clock.h"
 
 using namespace vx_files_detail;
 
@@ -48,21 +51,69 @@ void ClearNonBlocking(int fd)
     }
 }
 
-std::string HiddenListPath(const std::string& path)
+constexpr const char* kReplacedReason = "it was replaced since it was listed";
+
+TFileIdentity IdentityOf(const struct stat& st)
 {
-    const std::string folder = FolderOfPath(TrimSeparators(path));
-    return folder + kHiddenListName;
+    return TFileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
-bool ReadHiddenList(const std::string& listPath, std::vector<std::string>& lines)
+// Opens the admitted file by name in its folder, never through a link, and checks that the name
+// still holds that file. O_NONBLOCK only so that a FIFO put in its place cannot hang the open.
+int OpenRef(const TFileRef& file, int flags)
+{
+    const int fd = ::openat(file.folder->Handle(), file.name.c_str(),
+                            flags | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ELOOP) {
+            throw EFileError("Cannot open", file.Path(), ELOOP, "it is a symbolic link");
+        }
+        throw EFileError("Cannot open", file.Path(), error);
+    }
+    struct stat st{};
+    if (::fstat(fd, &st) != 0) {
+        const int error = errno;
+        ::close(fd);
+        throw EFileError("Cannot open", file.Path(), error);
+    }
+    if (IdentityOf(st) != file.identity) {
+        ::close(fd);
+        throw EFileError("Cannot open", file.Path(), ESTALE, kReplacedReason);
+    }
+    ClearNonBlocking(fd);
+    return fd;
+}
+
+// chmod of the entry itself: never through a link, even one that took the name a moment ago.
+void ChangeMode(const TFileRef& file, mode_t mode)
+{
+    if (::fchmodat(file.folder->Handle(), file.name.c_str(), mode, AT_SYMLINK_NOFOLLOW) == 0) {
+        return;
+    }
+    if (errno != ENOTSUP && errno != EOPNOTSUPP) {
+        throw EFileError("Cannot set the attributes of", file.Path(), errno);
+    }
+    const int fd = OpenRef(file, O_RDONLY);
+    const int rc = ::fchmod(fd, mode);
+    const int error = errno;
+    ::close(fd);
+    if (rc != 0) {
+        throw EFileError("Cannot set the attributes of", file.Path(), error);
+    }
+}
+
+bool IsSelfOrParent(const std::string& name)
+{
+    return name.empty() || name == "." || name == ".." || name == "/";
+}
+
+bool ReadHiddenList(int folder, std::vector<std::string>& lines)
 {
     lines.clear();
-    const int fd = ::open(listPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    const int fd = ::openat(folder, kHiddenListName, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
     if (fd < 0) {
-        if (errno == ENOENT) {
-            return true;
-        }
-        return false;
+        return errno == ENOENT;
     }
     struct stat st{};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -102,21 +153,36 @@ bool ReadHiddenList(const std::string& listPath, std::vector<std::string>& lines
     return true;
 }
 
-bool ListedHidden(const std::string& path)
+bool ListedHidden(const TFolder& folder, const std::string& name)
 {
-    const std::string name = NameOfPath(TrimSeparators(path));
     std::vector<std::string> lines;
-    if (name.empty() || !ReadHiddenList(HiddenListPath(path), lines)) {
+    if (IsSelfOrParent(name) || !ReadHiddenList(folder.Handle(), lines)) {
         return false;
     }
     return std::find(lines.begin(), lines.end(), name) != lines.end();
 }
 
-void WriteHiddenList(const std::string& listPath, const std::vector<std::string>& lines)
+// A fresh file beside the list, created by name in the open folder and never through a link.
+int CreateTemporary(const TFolder& folder, std::string& name)
 {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = std::string(kHiddenListName) + "." + std::to_string(::getpid()) + "." +
+               std::to_string(TickCount()) + "." + std::to_string(attempt);
+        const int fd = ::openat(folder.Handle(), name.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return -1;
+}
+
+void WriteHiddenList(const TFolder& folder, const std::vector<std::string>& lines)
+{
+    const std::string listPath = folder.PathOf(kHiddenListName);
     const bool empty = std::all_of(lines.begin(), lines.end(), [](const std::string& l) { return l.empty(); });
     if (empty) {
-        if (::unlink(listPath.c_str()) != 0 && errno != ENOENT) {
+        if (::unlinkat(folder.Handle(), kHiddenListName, 0) != 0 && errno != ENOENT) {
             throw EFileError("Cannot delete", listPath, errno);
         }
         return;
@@ -129,15 +195,17 @@ void WriteHiddenList(const std::string& listPath, const std::vector<std::string>
         }
     }
     // A reader must see the old list or the new one, never half of it.
-    std::string tempPath = listPath + ".XXXXXX";
-    const int fd = ::mkostemp(tempPath.data(), O_CLOEXEC);
+    std::string tempName;
+    const int fd = CreateTemporary(folder, tempName);
     if (fd < 0) {
-        throw EFileError("Cannot create", tempPath, errno);
+        throw EFileError("Cannot create", folder.PathOf(tempName), errno);
     }
+    const std::string tempPath = folder.PathOf(tempName);
     bool open = true;
     try {
         struct stat old{};
-        const mode_t mode = ::stat(listPath.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+        const mode_t mode =
+            ::fstatat(folder.Handle(), kHiddenListName, &old, AT_SYMLINK_NOFOLLOW) == 0 ? (old.st_mode & 07777) : 0644;
         ::fchmod(fd, mode);
         std::size_t done = 0;
         while (done < text.size()) {
@@ -161,26 +229,24 @@ void WriteHiddenList(const std::string& listPath, const std::vector<std::string>
         if (open) {
             ::close(fd);
         }
-        ::unlink(tempPath.c_str());
+        ::unlinkat(folder.Handle(), tempName.c_str(), 0);
         throw;
     }
-    if (::rename(tempPath.c_str(), listPath.c_str()) != 0) {
+    if (::renameat(folder.Handle(), tempName.c_str(), folder.Handle(), kHiddenListName) != 0) {
         const int error = errno;
-        ::unlink(tempPath.c_str());
+        ::unlinkat(folder.Handle(), tempName.c_str(), 0);
         throw EFileError("Cannot replace", listPath, error);
     }
 }
 
-void SetListedHidden(const std::string& path, bool hidden)
+void SetListedHidden(const TFolder& folder, const std::string& name, bool hidden)
 {
-    const std::string name = NameOfPath(TrimSeparators(path));
-    if (name.empty() || name == "/" || name == "." || name == "..") {
+    if (IsSelfOrParent(name)) {
         return;
     }
-    const std::string listPath = HiddenListPath(path);
     std::vector<std::string> lines;
-    if (!ReadHiddenList(listPath, lines)) {
-        throw EFileError("Cannot read", listPath, errno);
+    if (!ReadHiddenList(folder.Handle(), lines)) {
+        throw EFileError("Cannot read", folder.PathOf(kHiddenListName), errno);
     }
     const bool listed = std::find(lines.begin(), lines.end(), name) != lines.end();
     if (listed == hidden) {
@@ -191,10 +257,10 @@ void SetListedHidden(const std::string& path, bool hidden)
     } else {
         std::erase(lines, name);
     }
-    WriteHiddenList(listPath, lines);
+    WriteHiddenList(folder, lines);
 }
 
-std::uint32_t AttributesOf(const std::string& path, const struct stat& st)
+std::uint32_t AttributesOf(const TFolder& folder, const std::string& name, const struct stat& st)
 {
     std::uint32_t attributes = 0;
     if (S_ISDIR(st.st_mode)) {
@@ -205,7 +271,7 @@ std::uint32_t AttributesOf(const std::string& path, const struct stat& st)
     if (!S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0) {
         attributes |= kAttrReadOnly;
     }
-    if (ListedHidden(path)) {
+    if (ListedHidden(folder, name)) {
         attributes |= kAttrHidden;
     }
     return attributes;
@@ -216,6 +282,191 @@ TFileTime FromStatx(const struct statx_timestamp& t)
     return TFileTime{t.tv_sec, t.tv_nsec};
 }
 } // namespace
+
+std::shared_ptr<const TFolder> TFolder::Open(const std::string& path)
+{
+    const int fd = ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        throw EFileError("Cannot open folder", path.empty() ? "." : path, errno);
+    }
+    return std::shared_ptr<const TFolder>(new TFolder(path, fd));
+}
+
+TFolder::~TFolder()
+{
+    ::close(m_handle);
+}
+
+std::shared_ptr<const TFolder> TFolder::OpenSub(const std::string& name,
+                                                const std::optional<TFileIdentity>& expected) const
+{
+    const std::string path = PathOf(name);
+    const int fd = ::openat(m_handle, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        // A link in the folder's place fails as "not a directory" or "too many links".
+        throw EFileError("Cannot open folder", path, errno);
+    }
+    std::shared_ptr<const TFolder> sub(new TFolder(path, fd));
+    if (expected && sub->Identity() != *expected) {
+        throw EFileError("Cannot open folder", path, ESTALE, kReplacedReason);
+    }
+    return sub;
+}
+
+std::string TFolder::PathOf(const std::string& name) const
+{
+    return JoinPath(m_path, name);
+}
+
+TFileIdentity TFolder::Identity() const
+{
+    struct stat st{};
+    if (::fstat(m_handle, &st) != 0) {
+        throw EFileError("Cannot read the identity of", m_path, errno);
+    }
+    return IdentityOf(st);
+}
+
+std::optional<TFoundEntry> TFolder::Find(const std::string& name) const
+{
+    struct stat st{};
+    if (name.empty() || ::fstatat(m_handle, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return std::nullopt;
+    }
+    TFoundEntry entry;
+    if (S_ISREG(st.st_mode)) {
+        entry.kind = TEntryKind::File;
+    } else if (S_ISDIR(st.st_mode)) {
+        entry.kind = TEntryKind::Directory;
+    } else if (S_ISLNK(st.st_mode)) {
+        entry.kind = TEntryKind::SymbolicLink;
+    }
+    entry.attributes = AttributesOf(*this, name, st);
+    entry.size = static_cast<std::uint64_t>(st.st_size);
+    entry.identity = IdentityOf(st);
+    entry.links = static_cast<std::uint64_t>(st.st_nlink);
+    return entry;
+}
+
+void TFolder::Rename(const std::string& from, const std::string& to, TRenameMode mode) const
+{
+    const char* a = from.c_str();
+    const char* b = to.c_str();
+    if (mode == TRenameMode::Replace) {
+        if (::renameat(m_handle, a, m_handle, b) != 0) {
+            throw EFileError("Cannot rename", PathOf(from), errno);
+        }
+        return;
+    }
+    if (::renameat2(m_handle, a, m_handle, b, RENAME_NOREPLACE) == 0) {
+        return;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
+        throw EFileError("Cannot rename", PathOf(from), errno);
+    }
+    // The file system cannot refuse a replacement by itself: a hard link can, where links exist.
+    if (::linkat(m_handle, a, m_handle, b, 0) == 0) {
+        if (::unlinkat(m_handle, a, 0) != 0) {
+            const int error = errno;
+            ::unlinkat(m_handle, b, 0);
+            throw EFileError("Cannot rename", PathOf(from), error);
+        }
+        return;
+    }
+    if (errno == EEXIST) {
+        throw EFileError("Cannot rename", PathOf(from), EEXIST);
+    }
+    struct stat st{};
+    if (::fstatat(m_handle, b, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        throw EFileError("Cannot rename", PathOf(from), EEXIST);
+    }
+    if (::renameat(m_handle, a, m_handle, b) != 0) {
+        throw EFileError("Cannot rename", PathOf(from), errno);
+    }
+}
+
+void TFolder::Remove(const std::string& name) const
+{
+    if (::unlinkat(m_handle, name.c_str(), 0) != 0) {
+        throw EFileError("Cannot delete", PathOf(name), errno);
+    }
+}
+
+void TFolder::RemoveFolder(const std::string& name) const
+{
+    if (::unlinkat(m_handle, name.c_str(), AT_REMOVEDIR) != 0) {
+        throw EFileError("Cannot delete folder", PathOf(name), errno);
+    }
+}
+
+void TFolder::Sync() const
+{
+    // Some file systems refuse fsync on a folder; the data itself was already synced.
+    if (::fsync(m_handle) != 0 && errno != EINVAL && errno != ENOTSUP) {
+        throw EFileError("Cannot flush folder", m_path.empty() ? "." : m_path, errno);
+    }
+}
+
+TFileRef AnchorPath(const std::string& path)
+{
+    const std::string trimmed = TrimSeparators(path);
+    std::string name = NameOfPath(trimmed);
+    std::shared_ptr<const TFolder> folder;
+    if (IsSelfOrParent(name) || trimmed == "/") {
+        folder = TFolder::Open(trimmed);
+        name = ".";
+    } else {
+        folder = TFolder::Open(FolderOfPath(trimmed));
+    }
+    struct stat st{};
+    if (::fstatat(folder->Handle(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        throw EFileError("Cannot open", path, errno);
+    }
+    return TFileRef{std::move(folder), name, IdentityOf(st)};
+}
+
+TFile::TFile(const TFileRef& file, TOpenMode mode) : m_path(file.Path()), m_handle(kNoHandle)
+{
+    if (mode == TOpenMode::CreateOrTruncate) {
+        throw std::invalid_argument("an admitted file is opened, never created");
+    }
+    if (mode == TOpenMode::Read) {
+        m_handle = OpenRef(file, O_RDONLY);
+        return;
+    }
+    // Read-only on POSIX is the missing owner-write bit: the file is about to be wiped, so it gets
+    // the bit now, through the checked entry, and gets its mode back if the open is refused.
+    struct stat st{};
+    if (::fstatat(file.folder->Handle(), file.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        IdentityOf(st) == file.identity && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0) {
+        try {
+            ChangeMode(file, (st.st_mode | S_IWUSR) & 07777);
+        } catch (const EFileError&) {
+        }
+    }
+    try {
+        m_handle = OpenRef(file, O_RDWR);
+        struct stat opened{};
+        if (::fstat(m_handle, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+            throw EFileError("Cannot open", m_path, EINVAL, "not a regular file (a FIFO, socket or device)");
+        }
+        if (LockConflicts(m_handle, false)) {
+            throw EFileError("Cannot open", m_path, EWOULDBLOCK, "it is locked by another program");
+        }
+    } catch (...) {
+        if (m_handle != kNoHandle) {
+            ::close(m_handle);
+            m_handle = kNoHandle;
+        }
+        if ((st.st_mode & S_IWUSR) == 0 && IdentityOf(st) == file.identity) {
+            try {
+                ChangeMode(file, st.st_mode & 07777);
+            } catch (const EFileError&) {
+            }
+        }
+        throw;
+    }
+}
 
 TFile::TFile(const std::string& path, TOpenMode mode) : m_path(path), m_handle(kNoHandle)
 {
@@ -409,18 +660,31 @@ void RemoveFolder(const std::string& path)
 
 std::uint32_t ReadFileAttributes(const std::string& path)
 {
-    struct stat st{};
-    if (::lstat(path.c_str(), &st) != 0) {
-        throw EFileError("Cannot read the attributes of", path, errno);
+    return ReadFileAttributes(AnchorPath(path));
+}
+
+std::uint32_t ReadFileAttributes(const TFileRef& file)
+{
+    const auto entry = file.folder->Find(file.name);
+    if (!entry) {
+        throw EFileError("Cannot read the attributes of", file.Path(), ENOENT);
     }
-    return AttributesOf(path, st);
+    return entry->attributes;
 }
 
 void WriteFileAttributes(const std::string& path, std::uint32_t attributes)
 {
+    WriteFileAttributes(AnchorPath(path), attributes);
+}
+
+void WriteFileAttributes(const TFileRef& file, std::uint32_t attributes)
+{
     struct stat st{};
-    if (::lstat(path.c_str(), &st) != 0) {
-        throw EFileError("Cannot set the attributes of", path, errno);
+    if (::fstatat(file.folder->Handle(), file.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        throw EFileError("Cannot set the attributes of", file.Path(), errno);
+    }
+    if (IdentityOf(st) != file.identity) {
+        throw EFileError("Cannot set the attributes of", file.Path(), ESTALE, kReplacedReason);
     }
     // A link has no permissions of its own, and chmod would reach through it to the target.
     if (!S_ISLNK(st.st_mode)) {
@@ -428,12 +692,10 @@ void WriteFileAttributes(const std::string& path, std::uint32_t attributes)
         const bool writable = (st.st_mode & S_IWUSR) != 0;
         if (readOnly == writable) {
             const mode_t mode = readOnly ? (st.st_mode & ~S_IWUSR) : (st.st_mode | S_IWUSR);
-            if (::chmod(path.c_str(), mode & 07777) != 0) {
-                throw EFileError("Cannot set the attributes of", path, errno);
-            }
+            ChangeMode(file, mode & 07777);
         }
     }
-    SetListedHidden(path, (attributes & kAttrHidden) != 0);
+    SetListedHidden(*file.folder, file.name, (attributes & kAttrHidden) != 0);
 }
 
 TFileTimes ReadFileTimes(const std::string& path)
@@ -459,6 +721,24 @@ TFileTimes ReadFileTimes(const std::string& path)
     return times;
 }
 
+TFileTimes ReadFileTimes(const TFileRef& file)
+{
+    struct statx sx{};
+    if (::statx(file.folder->Handle(), file.name.c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT,
+                STATX_MTIME | STATX_BTIME | STATX_INO, &sx) != 0) {
+        if (errno == ENOSYS) {
+            return ReadFileTimes(file.Path());
+        }
+        throw EFileError("Cannot read the times of", file.Path(), errno);
+    }
+    TFileTimes times;
+    times.lastWrite = FromStatx(sx.stx_mtime);
+    if ((sx.stx_mask & STATX_BTIME) != 0) {
+        times.creation = FromStatx(sx.stx_btime);
+    }
+    return times;
+}
+
 void RestoreFileTimes(const std::string& path, const TFileTimes& times)
 {
     struct timespec both[2]{};
@@ -470,15 +750,64 @@ void RestoreFileTimes(const std::string& path, const TFileTimes& times)
     }
 }
 
+void RestoreFileTimes(const TFileRef& file, const TFileTimes& times)
+{
+    const int fd = OpenRef(file, O_RDONLY);
+    struct timespec both[2]{};
+    both[0].tv_nsec = UTIME_OMIT;
+    both[1].tv_sec = static_cast<time_t>(times.lastWrite.seconds);
+    both[1].tv_nsec = static_cast<long>(times.lastWrite.nanoseconds);
+    const int rc = ::futimens(fd, both);
+    const int error = errno;
+    ::close(fd);
+    if (rc != 0) {
+        throw EFileError("Cannot set the times of", file.Path(), error);
+    }
+}
+
 bool CanOpenExclusively(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
+    try {
+        return !WhyInUse(AnchorPath(path));
+    } catch (const std::exception&) {
         return false;
     }
-    const bool conflict = LockConflicts(fd, true);
+}
+
+std::optional<std::string> WhyInUse(const TFileRef& file)
+{
+    // Reading is all a run needs of the file; a write permission is given only to a file about to
+    // be wiped, and only then.
+    const int fd = ::openat(file.folder->Handle(), file.name.c_str(),
+                            O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        return "cannot be read: " + SystemErrorText(errno);
+    }
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || IdentityOf(st) != file.identity) {
+        ::close(fd);
+        return std::string(kReplacedReason);
+    }
+    // Nothing on a read-only volume can take an output or be wiped: as a refused exclusive open.
+    struct statvfs volume{};
+    if (::fstatvfs(fd, &volume) == 0 && (volume.f_flag & ST_RDONLY) != 0) {
+        ::close(fd);
+        return "cannot be written: " + SystemErrorText(EROFS);
+    }
+    bool conflict = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && LockRefused(errno);
+    if (!conflict) {
+        // A write lock cannot be taken through a read-only descriptor; asking whether one would be
+        // granted needs none, and takes nothing.
+        struct flock lock{};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        conflict = ::fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+    }
     ::close(fd);
-    return !conflict;
+    if (conflict) {
+        return std::string("in use by another program");
+    }
+    return std::nullopt;
 }
 
 std::optional<TFoundEntry> FindEntry(const std::string& path)
@@ -486,21 +815,12 @@ std::optional<TFoundEntry> FindEntry(const std::string& path)
     if (path.empty() || EndsInSeparator(path)) {
         return std::nullopt;
     }
-    struct stat st{};
-    if (::lstat(path.c_str(), &st) != 0) {
+    try {
+        const TFileRef ref = AnchorPath(path);
+        return ref.folder->Find(ref.name);
+    } catch (const std::exception&) {
         return std::nullopt;
     }
-    TFoundEntry entry;
-    if (S_ISREG(st.st_mode)) {
-        entry.kind = TEntryKind::File;
-    } else if (S_ISDIR(st.st_mode)) {
-        entry.kind = TEntryKind::Directory;
-    } else if (S_ISLNK(st.st_mode)) {
-        entry.kind = TEntryKind::SymbolicLink;
-    }
-    entry.attributes = AttributesOf(path, st);
-    entry.size = static_cast<std::uint64_t>(st.st_size);
-    return entry;
 }
 
 std::uint64_t HardLinkCount(const std::string& path)
@@ -514,11 +834,18 @@ std::uint64_t HardLinkCount(const std::string& path)
 
 namespace
 {
-void ListInto(const std::string& folder, TTreeListing& out)
+void WalkInto(const std::shared_ptr<const TFolder>& folder, TTreeVisitor& visitor)
 {
-    DIR* dir = ::opendir(folder.c_str());
+    DIR* dir = nullptr;
+    const int listing = ::openat(folder->Handle(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listing >= 0) {
+        dir = ::fdopendir(listing);
+        if (dir == nullptr) {
+            ::close(listing);
+        }
+    }
     if (dir == nullptr) {
-        out.unreadable.push_back(folder);
+        visitor.Unreadable(folder->Path());
         return;
     }
     std::vector<std::string> names;
@@ -531,27 +858,76 @@ void ListInto(const std::string& folder, TTreeListing& out)
     ::closedir(dir);
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
-        const std::string path = JoinPath(folder, name);
         struct stat st{};
-        if (::lstat(path.c_str(), &st) != 0) {
+        if (::fstatat(folder->Handle(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
             continue; // gone meanwhile
         }
         if (S_ISDIR(st.st_mode)) {
-            ListInto(path, out);
-            out.folders.push_back(path);
+            std::shared_ptr<const TFolder> sub;
+            try {
+                sub = folder->OpenSub(name, IdentityOf(st));
+            } catch (const EFileError&) {
+                visitor.Unreadable(folder->PathOf(name));
+                continue;
+            }
+            WalkInto(sub, visitor);
+            sub.reset();
+            visitor.FolderDone(folder, name, IdentityOf(st));
         } else if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
-            out.files.push_back(path);
+            visitor.File(TFileRef{folder, name, IdentityOf(st)});
         } else {
-            out.others.push_back(path);
+            visitor.Other(folder->PathOf(name));
         }
     }
 }
+
+class TListingVisitor final : public TTreeVisitor
+{
+public:
+    explicit TListingVisitor(TTreeListing& out) : m_out(out) {}
+    void File(const TFileRef& file) override
+    {
+        m_out.files.push_back(file.Path());
+        m_out.fileRefs.push_back(file);
+    }
+    void Other(const std::string& path) override { m_out.others.push_back(path); }
+    void Unreadable(const std::string& path) override { m_out.unreadable.push_back(path); }
+    void FolderDone(const std::shared_ptr<const TFolder>& parent, const std::string& name,
+                    const TFileIdentity&) override
+    {
+        m_out.folders.push_back(parent->PathOf(name));
+    }
+
+private:
+    TTreeListing& m_out;
+};
 } // namespace
+
+void WalkTree(const std::string& folder, TTreeVisitor& visitor)
+{
+    const std::string root = TrimSeparators(folder);
+    std::shared_ptr<const TFolder> top;
+    try {
+        const std::string name = NameOfPath(root);
+        if (IsSelfOrParent(name) || root == "/") {
+            top = TFolder::Open(root);
+        } else {
+            // The root too is opened by name in its parent, so that a link put in its place is
+            // refused rather than followed.
+            top = TFolder::Open(FolderOfPath(root))->OpenSub(name);
+        }
+    } catch (const EFileError&) {
+        visitor.Unreadable(root);
+        return;
+    }
+    WalkInto(top, visitor);
+}
 
 TTreeListing ListTree(const std::string& folder)
 {
     TTreeListing out;
-    ListInto(TrimSeparators(folder), out);
+    TListingVisitor visitor(out);
+    WalkTree(folder, visitor);
     return out;
 }
 

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <cwchar>
+#include <memory>
 
 #include <windows.h>
 
@@ -49,6 +50,39 @@ bool IsLinkData(const WIN32_FIND_DATAW& data)
            (data.dwReserved0 == IO_REPARSE_TAG_SYMLINK || data.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT);
 }
 
+TFileIdentity IdentityOfHandle(HANDLE handle, DWORD* attributes = nullptr)
+{
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle, &info)) {
+        return {};
+    }
+    if (attributes != nullptr) {
+        *attributes = info.dwFileAttributes;
+    }
+    return TFileIdentity{info.dwVolumeSerialNumber,
+                         (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
+// The entry itself, a reparse point included (never what it points to), for its identity.
+HANDLE OpenEntry(const std::string& path)
+{
+    return CreateFileW(WidePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+std::optional<TFileIdentity> IdentityOfPath(const std::string& path)
+{
+    HANDLE handle = OpenEntry(path);
+    if (handle == kNoHandle) {
+        return std::nullopt;
+    }
+    const TFileIdentity identity = IdentityOfHandle(handle);
+    CloseHandle(handle);
+    return identity;
+}
+
+constexpr const char* kReplacedReason = "it was replaced since it was listed";
+
 std::string Utf8(const std::wstring& wide)
 {
     if (wide.empty()) {
@@ -61,6 +95,154 @@ std::string Utf8(const std::wstring& wide)
     return out;
 }
 } // namespace
+
+std::shared_ptr<const TFolder> TFolder::Open(const std::string& path)
+{
+    HANDLE handle = CreateFileW(WidePath(path.empty() ? "." : path).c_str(), FILE_LIST_DIRECTORY,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == kNoHandle) {
+        throw EFileError("Cannot open folder", path.empty() ? "." : path, LastError());
+    }
+    return std::shared_ptr<const TFolder>(new TFolder(path, handle));
+}
+
+TFolder::~TFolder()
+{
+    CloseHandle(m_handle);
+}
+
+std::shared_ptr<const TFolder> TFolder::OpenSub(const std::string& name,
+                                                const std::optional<TFileIdentity>& expected) const
+{
+    const std::string path = PathOf(name);
+    // The entry itself: a junction or link in the folder's place is refused, not followed.
+    HANDLE handle = CreateFileW(WidePath(path).c_str(), FILE_LIST_DIRECTORY,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == kNoHandle) {
+        throw EFileError("Cannot open folder", path, LastError());
+    }
+    std::shared_ptr<const TFolder> sub(new TFolder(path, handle));
+    DWORD attributes = 0;
+    const TFileIdentity identity = IdentityOfHandle(handle, &attributes);
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        throw EFileError("Cannot open folder", path, ERROR_DIRECTORY, "not a folder (a link or a file)");
+    }
+    if (expected && identity != *expected) {
+        throw EFileError("Cannot open folder", path, ERROR_FILE_NOT_FOUND, kReplacedReason);
+    }
+    return sub;
+}
+
+std::string TFolder::PathOf(const std::string& name) const
+{
+    return JoinPath(m_path, name);
+}
+
+TFileIdentity TFolder::Identity() const
+{
+    return IdentityOfHandle(m_handle);
+}
+
+std::optional<TFoundEntry> TFolder::Find(const std::string& name) const
+{
+    auto entry = FindEntry(PathOf(name));
+    if (entry) {
+        if (const auto identity = IdentityOfPath(PathOf(name))) {
+            entry->identity = *identity;
+        }
+        entry->links = HardLinkCount(PathOf(name));
+    }
+    return entry;
+}
+
+void TFolder::Rename(const std::string& from, const std::string& to, TRenameMode mode) const
+{
+    RenameFile(PathOf(from), PathOf(to), mode);
+}
+
+void TFolder::Remove(const std::string& name) const
+{
+    RemoveFile(PathOf(name));
+}
+
+void TFolder::RemoveFolder(const std::string& name) const
+{
+    ::RemoveFolder(PathOf(name));
+}
+
+void TFolder::Sync() const
+{
+}
+
+TFileRef AnchorPath(const std::string& path)
+{
+    const std::string trimmed = TrimSeparators(path);
+    const std::string last = NameOfPath(trimmed);
+    const bool self = last.empty() || last == "." || last == "..";
+    const std::shared_ptr<const TFolder> folder = TFolder::Open(self ? trimmed : FolderOfPath(trimmed));
+    const std::string name = self ? std::string(".") : last;
+    const auto identity = IdentityOfPath(folder->PathOf(name));
+    if (!identity) {
+        throw EFileError("Cannot open", path, LastError());
+    }
+    return TFileRef{std::move(folder), name, *identity};
+}
+
+TFile::TFile(const TFileRef& file, TOpenMode mode) : TFile(file.Path(), mode)
+{
+    if (IdentityOfHandle(m_handle) != file.identity) {
+        CloseHandle(m_handle);
+        m_handle = kNoHandle;
+        throw EFileError("Cannot open", m_path, ERROR_FILE_NOT_FOUND, kReplacedReason);
+    }
+}
+
+std::uint32_t ReadFileAttributes(const TFileRef& file)
+{
+    return ReadFileAttributes(file.Path());
+}
+
+void WriteFileAttributes(const TFileRef& file, std::uint32_t attributes)
+{
+    if (IdentityOfPath(file.Path()) != file.identity) {
+        throw EFileError("Cannot set the attributes of", file.Path(), ERROR_FILE_NOT_FOUND, kReplacedReason);
+    }
+    WriteFileAttributes(file.Path(), attributes);
+}
+
+TFileTimes ReadFileTimes(const TFileRef& file)
+{
+    return ReadFileTimes(file.Path());
+}
+
+void RestoreFileTimes(const TFileRef& file, const TFileTimes& times)
+{
+    if (IdentityOfPath(file.Path()) != file.identity) {
+        throw EFileError("Cannot set the times of", file.Path(), ERROR_FILE_NOT_FOUND, kReplacedReason);
+    }
+    RestoreFileTimes(file.Path(), times);
+}
+
+std::optional<std::string> WhyInUse(const TFileRef& file)
+{
+    HANDLE handle = CreateFileW(WidePath(file.Path()).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == kNoHandle) {
+        const int error = LastError();
+        if (error == ERROR_ACCESS_DENIED) {
+            return "cannot be opened: " + SystemErrorText(error);
+        }
+        return std::string("in use by another program");
+    }
+    const bool same = IdentityOfHandle(handle) == file.identity;
+    CloseHandle(handle);
+    if (!same) {
+        return std::string(kReplacedReason);
+    }
+    return std::nullopt;
+}
 
 TFile::TFile(const std::string& path, TOpenMode mode) : m_path(path), m_handle(kNoHandle)
 {
@@ -325,12 +507,12 @@ std::uint64_t HardLinkCount(const std::string& path)
 
 namespace
 {
-void ListInto(const std::string& folder, TTreeListing& out)
+void WalkInto(const std::shared_ptr<const TFolder>& folder, TTreeVisitor& visitor)
 {
     WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW(WidePath(JoinPath(folder, "*")).c_str(), &data);
+    HANDLE find = FindFirstFileW(WidePath(folder->PathOf("*")).c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) {
-        out.unreadable.push_back(folder);
+        visitor.Unreadable(folder->Path());
         return;
     }
     struct TItem
@@ -349,21 +531,72 @@ void ListInto(const std::string& folder, TTreeListing& out)
     FindClose(find);
     std::sort(items.begin(), items.end(), [](const TItem& a, const TItem& b) { return a.name < b.name; });
     for (const TItem& item : items) {
-        const std::string path = JoinPath(folder, item.name);
+        const auto identity = IdentityOfPath(folder->PathOf(item.name));
+        if (!identity) {
+            continue; // gone meanwhile
+        }
         if (item.folder && !item.link) {
-            ListInto(path, out);
-            out.folders.push_back(path);
+            std::shared_ptr<const TFolder> sub;
+            try {
+                sub = folder->OpenSub(item.name, *identity);
+            } catch (const EFileError&) {
+                visitor.Unreadable(folder->PathOf(item.name));
+                continue;
+            }
+            WalkInto(sub, visitor);
+            sub.reset();
+            visitor.FolderDone(folder, item.name, *identity);
         } else {
-            out.files.push_back(path);
+            visitor.File(TFileRef{folder, item.name, *identity});
         }
     }
 }
+
+class TListingVisitor final : public TTreeVisitor
+{
+public:
+    explicit TListingVisitor(TTreeListing& out) : m_out(out) {}
+    void File(const TFileRef& file) override
+    {
+        m_out.files.push_back(file.Path());
+        m_out.fileRefs.push_back(file);
+    }
+    void Other(const std::string& path) override { m_out.others.push_back(path); }
+    void Unreadable(const std::string& path) override { m_out.unreadable.push_back(path); }
+    void FolderDone(const std::shared_ptr<const TFolder>& parent, const std::string& name,
+                    const TFileIdentity&) override
+    {
+        m_out.folders.push_back(parent->PathOf(name));
+    }
+
+private:
+    TTreeListing& m_out;
+};
 } // namespace
+
+void WalkTree(const std::string& folder, TTreeVisitor& visitor)
+{
+    const std::string root = TrimSeparators(folder);
+    std::shared_ptr<const TFolder> top;
+    try {
+        const std::string name = NameOfPath(root);
+        if (name.empty() || name == "." || name == "..") {
+            top = TFolder::Open(root);
+        } else {
+            top = TFolder::Open(FolderOfPath(root))->OpenSub(name);
+        }
+    } catch (const EFileError&) {
+        visitor.Unreadable(root);
+        return;
+    }
+    WalkInto(top, visitor);
+}
 
 TTreeListing ListTree(const std::string& folder)
 {
     TTreeListing out;
-    ListInto(TrimSeparators(folder), out);
+    TListingVisitor visitor(out);
+    WalkTree(folder, visitor);
     return out;
 }
 

@@ -1,3 +1,4 @@
+// The wiping methods, their progress and random numbers, and the directory and in-use tests.
 #include "wipe/funkcije_u.h"
 
 #include "platform/Clock.h"
@@ -7,6 +8,7 @@
 #include <array>
 #include <cerrno>
 #include <exception>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -57,9 +59,9 @@ std::int64_t KilobytesRounded(std::uint64_t length)
 class TWipeRun
 {
 public:
-    TWipeRun(const std::string& path, std::string labelPrefix, TWipeTarget target)
-        : m_path(path), m_labelPrefix(std::move(labelPrefix)), m_target(target),
-          m_file(path, TOpenMode::ReadWriteShared)
+    TWipeRun(const TFileRef& file, std::string labelPrefix, TWipeTarget target)
+        : m_ref(file), m_path(file.Path()), m_labelPrefix(std::move(labelPrefix)), m_target(target),
+          m_file(file, TOpenMode::ReadWriteShared)
     {
     }
 
@@ -128,16 +130,17 @@ public:
             }
         }
         if (!ShredCancelled) {
-            std::string name = m_path;
-            const std::string newName = WipeNewName(m_path);
+            // Both by name in the file's own open folder, so neither can reach outside it.
+            std::string name = m_ref.name;
+            const std::string newName = NameOfPath(WipeNewName(m_ref.name));
             try {
                 // Never over another file: a collision keeps the old name, as the rename fails.
-                RenameFile(m_path, newName, TRenameMode::NoReplace);
+                m_ref.folder->Rename(m_ref.name, newName, TRenameMode::NoReplace);
                 name = newName;
             } catch (const EFileError&) {
             }
             try {
-                RemoveFile(name);
+                m_ref.folder->Remove(name);
             } catch (...) {
                 // The data is overwritten, but the file is still there: the caller must not
                 // count it as shredded.
@@ -182,6 +185,7 @@ private:
         }
     }
 
+    TFileRef m_ref;
     std::string m_path;
     std::string m_labelPrefix;
     TWipeTarget m_target;
@@ -197,6 +201,11 @@ void FillWith(TChunkBuffer& buffer, std::uint8_t value)
 } // namespace
 
 std::uint32_t (*WipeSeedSource)() = &SeedFromClock;
+
+static void WipeOnePassAt(const TFileRef& file, std::int32_t repeat);
+static void WipeTwoPassAt(const TFileRef& file, std::int32_t repeat);
+static void WipeMilitaryAt(const TFileRef& file, std::int32_t repeat);
+static void WipeGutmannAt(const TFileRef& file);
 
 void SetWipeProgress(TWipeTarget target, TWipeProgress* progress)
 {
@@ -233,14 +242,37 @@ bool IsDirectory(const std::string& path)
 
 bool FileInUse(const std::string& path)
 {
-    if (!FindEntry(path)) {
+    return FileInUse(path, nullptr);
+}
+
+bool FileInUse(const std::string& path, std::string* reason)
+{
+    std::optional<TFileRef> file;
+    try {
+        file = AnchorPath(path);
+    } catch (const std::exception&) {
         return false;
     }
+    return FileInUse(*file, reason);
+}
+
+bool FileInUse(const TFileRef& file, std::string* reason)
+{
+    if (!file.folder->Find(file.name)) {
+        return false;
+    }
+#ifdef _WIN32
+    // Share mode 0 fails on a read-only file as on one held open: the attributes go first.
     try {
-        WriteFileAttributes(path, kAttrArchive);
+        WriteFileAttributes(file, kAttrArchive);
     } catch (...) {
     }
-    return !CanOpenExclusively(path);
+#endif
+    const auto why = WhyInUse(file);
+    if (why && reason != nullptr) {
+        *reason = *why;
+    }
+    return why.has_value();
 }
 
 void FillPattern(std::span<const std::uint8_t, 3> pattern, std::span<std::uint8_t> buffer)
@@ -255,7 +287,12 @@ void FillPattern(std::span<const std::uint8_t, 3> pattern, std::span<std::uint8_
 
 void WipeOnePass(const std::string& path, std::int32_t repeat)
 {
-    TWipeRun run(path, "Wiping Method: Simple One Pass  (pass ", TWipeTarget::ShredWindow);
+    WipeOnePassAt(AnchorPath(path), repeat);
+}
+
+static void WipeOnePassAt(const TFileRef& file, std::int32_t repeat)
+{
+    TWipeRun run(file, "Wiping Method: Simple One Pass  (pass ", TWipeTarget::ShredWindow);
     run.Run([&] {
         TChunkBuffer fill(kWipeChunk);
         for (std::int32_t r = 0; r < repeat; ++r) {
@@ -268,7 +305,12 @@ void WipeOnePass(const std::string& path, std::int32_t repeat)
 
 void WipeTwoPass(const std::string& path, std::int32_t repeat)
 {
-    TWipeRun run(path, "Wiping Method: Simple Two Pass  (pass ", TWipeTarget::ShredWindow);
+    WipeTwoPassAt(AnchorPath(path), repeat);
+}
+
+static void WipeTwoPassAt(const TFileRef& file, std::int32_t repeat)
+{
+    TWipeRun run(file, "Wiping Method: Simple Two Pass  (pass ", TWipeTarget::ShredWindow);
     run.Run([&] {
         TChunkBuffer fill(kWipeChunk);
         TChunkBuffer second(kWipeChunk);
@@ -285,11 +327,19 @@ void WipeTwoPass(const std::string& path, std::int32_t repeat)
 
 void WipeDoD(const std::string& path, std::int32_t repeat, TWipeTarget target)
 {
+    if (target == TWipeTarget::OperationDialog) {
+        ShredCancelled = false;
+    }
+    WipeDoD(AnchorPath(path), repeat, target);
+}
+
+void WipeDoD(const TFileRef& file, std::int32_t repeat, TWipeTarget target)
+{
     // The encryption run wipes its source here; a shred run cancelled earlier must not cut that short.
     if (target == TWipeTarget::OperationDialog) {
         ShredCancelled = false;
     }
-    TWipeRun run(path, "Wiping Method DOD 5220-22M  (pass ", target);
+    TWipeRun run(file, "Wiping Method DOD 5220-22M  (pass ", target);
     run.Run([&] {
         TChunkBuffer fill(kWipeChunk);
         TChunkBuffer complement(kWipeChunk);
@@ -312,8 +362,13 @@ void WipeDoD(const std::string& path, std::int32_t repeat, TWipeTarget target)
 
 void WipeMilitary(const std::string& path, std::int32_t repeat)
 {
+    WipeMilitaryAt(AnchorPath(path), repeat);
+}
+
+static void WipeMilitaryAt(const TFileRef& file, std::int32_t repeat)
+{
     static constexpr std::array<std::uint8_t, 8> kPasses{0x00, 0xFF, 0x55, 0xAA, 0xFF, 0x55, 0xAA, 0x00};
-    TWipeRun run(path, "Wiping Method: Millitary Standard  (pass ", TWipeTarget::ShredWindow);
+    TWipeRun run(file, "Wiping Method: Millitary Standard  (pass ", TWipeTarget::ShredWindow);
     run.Run([&] {
         TChunkBuffer fill(kWipeChunk);
         for (std::int32_t r = 0; r < repeat; ++r) {
@@ -327,6 +382,11 @@ void WipeMilitary(const std::string& path, std::int32_t repeat)
 }
 
 void WipeGutmann(const std::string& path)
+{
+    WipeGutmannAt(AnchorPath(path));
+}
+
+static void WipeGutmannAt(const TFileRef& file)
 {
     // 0x100 marks a random-byte pass, 0x200 + k the k-th 3-byte pattern; anything else is a byte.
     constexpr int kRandom = 0x100;
@@ -343,7 +403,7 @@ void WipeGutmann(const std::string& path)
                                                                            {0x6D, 0xB6, 0xDB},
                                                                            {0xB6, 0xDB, 0x6D},
                                                                            {0xDB, 0x6D, 0xB6}}};
-    TWipeRun run(path, "Wiping Method: Guttman Method 35 passes(pass ", TWipeTarget::ShredWindow);
+    TWipeRun run(file, "Wiping Method: Guttman Method 35 passes(pass ", TWipeTarget::ShredWindow);
     run.Run([&] {
         TChunkBuffer fill(kWipeChunk);
         TChunkBuffer pattern(kPatternChunk);
@@ -364,42 +424,70 @@ void WipeGutmann(const std::string& path)
 
 bool ShredFile(const std::string& path, std::string* failure)
 {
+    std::optional<TFileRef> file;
     try {
-        const auto entry = FindEntry(path);
-        if (entry && entry->kind == TEntryKind::SymbolicLink) {
+        file = AnchorPath(path);
+    } catch (const std::exception& e) {
+        if (failure != nullptr) {
+            *failure = e.what();
+        }
+        return false;
+    }
+    return ShredFile(*file, failure);
+}
+
+bool ShredFile(const TFileRef& file, std::string* failure)
+{
+    const std::string path = file.Path();
+    try {
+        const auto entry = file.folder->Find(file.name);
+        if (!entry) {
+            throw EFileError("Cannot shred", path, ENOENT);
+        }
+        if (entry->identity != file.identity) {
+            throw EFileError("Cannot shred", path, 0, "it was replaced since it was listed");
+        }
+        if (entry->kind == TEntryKind::SymbolicLink) {
             // Wiping through a link would destroy a file the user did not select.
             if ((entry->attributes & kAttrDirectory) != 0) {
-                RemoveFolder(path);
+                file.folder->RemoveFolder(file.name);
             } else {
-                RemoveFile(path);
+                file.folder->Remove(file.name);
             }
             return true;
         }
-        if (entry && entry->kind == TEntryKind::Directory) {
+        if (entry->kind == TEntryKind::Directory) {
             throw EFileError("Cannot shred", path, EISDIR, "it is a folder");
         }
-        if (entry && entry->kind == TEntryKind::Other) {
+        if (entry->kind == TEntryKind::Other) {
             throw EFileError("Cannot shred", path, EINVAL, "not a regular file (a FIFO, socket or device)");
         }
+        // The file is about to be wiped: its hidden mark goes with it. On POSIX a read-only file
+        // gets its write permission only where the wipe opens it, and gets it back if that open
+        // is refused.
         try {
-            WriteFileAttributes(path, kAttrArchive);
+#ifdef _WIN32
+            WriteFileAttributes(file, kAttrArchive);
+#else
+            WriteFileAttributes(file, kAttrArchive | (entry->attributes & kAttrReadOnly));
+#endif
         } catch (...) {
         }
         switch (ShredMethod) {
         case 0:
-            WipeOnePass(path, ShredRepeat);
+            WipeOnePassAt(file, ShredRepeat);
             break;
         case 1:
-            WipeTwoPass(path, ShredRepeat);
+            WipeTwoPassAt(file, ShredRepeat);
             break;
         case 2:
-            WipeDoD(path, ShredRepeat, TWipeTarget::ShredWindow);
+            WipeDoD(file, ShredRepeat, TWipeTarget::ShredWindow);
             break;
         case 3:
-            WipeMilitary(path, ShredRepeat);
+            WipeMilitaryAt(file, ShredRepeat);
             break;
         case 4:
-            WipeGutmann(path);
+            WipeGutmannAt(file);
             break;
         default:
             throw std::invalid_argument("No wiping method " + std::to_string(ShredMethod));

@@ -1,4 +1,7 @@
+// The wiping methods, their progress and random numbers, and the directory and in-use tests.
 #pragma once
+
+#include "platform/FileRef.h"
 
 #include <atomic>
 #include <cstdint>
@@ -62,9 +65,13 @@ extern std::uint32_t (*WipeSeedSource)();
 // True when path names an existing folder; a link to a folder is not one, and neither is a path
 // that ends in a separator. Raises nothing.
 bool IsDirectory(const std::string& path);
-// True when the file exists and cannot be opened exclusively for reading and writing. Resets the
-// file's attributes to archive only (read-only, hidden and system cleared) as a side effect.
+// True when the file exists and cannot be worked on: on Win32 when it cannot be opened exclusively
+// for reading and writing, after its attributes were reset to archive only; on POSIX when it
+// cannot be read or another program holds a lock on it, and the test changes nothing. The reason
+// goes to *reason when given.
 bool FileInUse(const std::string& path);
+bool FileInUse(const std::string& path, std::string* reason);
+bool FileInUse(const TFileRef& file, std::string* reason = nullptr);
 // Writes the 3-byte pattern 1,000 times into bytes 0 to 2,999 of buffer (at least 3,000 bytes).
 void FillPattern(std::span<const std::uint8_t, 3> pattern, std::span<std::uint8_t> buffer);
 
@@ -73,6 +80,9 @@ void FillPattern(std::span<const std::uint8_t, 3> pattern, std::span<std::uint8_
 // through; folders, FIFOs, sockets and devices are refused. True also when ShredCancelled stopped
 // the wipe and kept the file.
 bool ShredFile(const std::string& path, std::string* failure = nullptr);
+// The same on a file admitted by a folder walk: opened, renamed and deleted by name in its open
+// folder, and refused when the name no longer holds the admitted file.
+bool ShredFile(const TFileRef& file, std::string* failure = nullptr);
 
 // The methods raise on error (EFileError): a file that cannot be opened is left untouched; after
 // an error during the passes the file is still flushed, renamed and deleted, then the error is
@@ -80,6 +90,7 @@ bool ShredFile(const std::string& path, std::string* failure = nullptr);
 void WipeOnePass(const std::string& path, std::int32_t repeat);
 void WipeTwoPass(const std::string& path, std::int32_t repeat);
 void WipeDoD(const std::string& path, std::int32_t repeat, TWipeTarget target);
+void WipeDoD(const TFileRef& file, std::int32_t repeat, TWipeTarget target);
 void WipeMilitary(const std::string& path, std::int32_t repeat);
 void WipeGutmann(const std::string& path);
 

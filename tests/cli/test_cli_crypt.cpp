@@ -46,12 +46,13 @@ TEST_F(CliCrypt, EveryAlgorithmByIndexCaptionOrNameAtEveryLength)
         SCOPED_TRACE(info.Caption);
         for (const std::string& name : {std::string(info.Caption), std::string(info.Algorithm)}) {
             WriteText(dir / "named", "by name");
-            const auto enc = Cli({"encrypt", "-a", name, "--password-file", dir / "pw", dir / "named"});
+            const auto enc = Cli({"encrypt", "--force", "-a", name, "--password-file", dir / "pw", dir / "named"});
             ASSERT_EQ(enc.exitCode, 0) << name << ": " << enc.err;
             EXPECT_EQ(ReadAll(dir / "named.enc")[4], '0' + info.Index % 10);
         }
         // Around both block lengths and the 8192-byte piece.
-        std::vector<std::string> args = {"encrypt", "-a", std::to_string(info.Index), "--password-file", dir / "pw"};
+        std::vector<std::string> args = {"encrypt", "--force", "-a", std::to_string(info.Index), "--password-file",
+                                         dir / "pw"};
         std::map<std::string, TBytes> files;
         for (std::size_t length : {0u, 1u, 7u, 8u, 9u, 15u, 16u, 17u, 8191u, 8192u, 8193u, 100000u}) {
             const std::string path = dir / ("len" + std::to_string(length));
@@ -61,7 +62,7 @@ TEST_F(CliCrypt, EveryAlgorithmByIndexCaptionOrNameAtEveryLength)
         }
         const auto enc = Cli(args);
         ASSERT_EQ(enc.exitCode, 0) << enc.err;
-        std::vector<std::string> decryptArgs = {"decrypt", "--password-file", dir / "pw"};
+        std::vector<std::string> decryptArgs = {"decrypt", "--force", "--password-file", dir / "pw"};
         for (const auto& [path, plain] : files) {
             const TBytes file = ReadAll(path + ".enc");
             EXPECT_EQ(file.size(), plain.size() + 21);
@@ -80,7 +81,7 @@ TEST_F(CliCrypt, EveryAlgorithmByIndexCaptionOrNameAtEveryLength)
 TEST_F(CliCrypt, SkippedFilesAreNamedAndGiveStatusOne)
 {
     WriteText(dir / "a", "alpha");
-    WriteText(dir / "b", "##$ looks encrypted");
+    WriteText(dir / "b", "##$07 and sixteen more bytes");
     const auto enc = Cli({"encrypt", "--password-file", dir / "pw", dir / "a", dir / "b"});
     EXPECT_EQ(enc.exitCode, 1);
     EXPECT_NE(enc.err.find(dir / "b"), std::string::npos);
@@ -117,13 +118,18 @@ TEST_F(CliCrypt, UsageErrorsAndRefusedPasswordsGiveStatusTwo)
     EXPECT_FALSE(Exists(dir / "a.enc"));
 }
 
-TEST_F(CliCrypt, AnErrorStopsTheWorkWithStatusThreeAndNamesTheFile)
+TEST_F(CliCrypt, AMissingPathIsSkippedWithItsReasonAndTheRestIsDone)
 {
     WriteText(dir / "a", "alpha");
-    const auto missing = Cli({"encrypt", "--password-file", dir / "pw", dir / "nothing-here", dir / "a"});
-    EXPECT_EQ(missing.exitCode, 3);
-    EXPECT_NE(missing.err.find(dir / "nothing-here"), std::string::npos);
-    EXPECT_FALSE(Exists(dir / "a.enc")) << "work went on after the error";
+    WriteText(dir / "b", "beta");
+    const auto missing =
+        Cli({"encrypt", "--password-file", dir / "pw", dir / "a", dir / "nothing-here", dir / "b"});
+    EXPECT_EQ(missing.exitCode, 1) << missing.err;
+    EXPECT_NE(missing.err.find("skipped \"" + dir / "nothing-here" + "\": No such file or directory"),
+              std::string::npos)
+        << missing.err;
+    EXPECT_TRUE(Exists(dir / "a.enc"));
+    EXPECT_TRUE(Exists(dir / "b.enc")) << "the work stopped at the missing path";
 }
 
 TEST_F(CliCrypt, InfoTellsTheAlgorithmAndTheHeaderForm)

@@ -57,7 +57,7 @@ TEST_F(CliRuns, InPlaceRoundTripOverAFolderWithDatesAndHiddenMark)
 TEST_F(CliRuns, SummaryLinesGoToStandardErrorAsTheLogShowsThem)
 {
     WriteText(dir / "plain", "plain");
-    WriteText(dir / "done", "##$ marked");
+    WriteText(dir / "done", "##$12 and sixteen more bytes");
     ASSERT_EQ(::mkdir((dir / "folder").c_str(), 0755), 0);
     ASSERT_EQ(::symlink((outside / "pw").c_str(), (dir / "link").c_str()), 0);
     const auto enc = Cli({"encrypt", "--password-file", pw, dir / "plain", dir / "done", dir / "folder", dir / "link"});

@@ -161,10 +161,13 @@ TEST_F(FileFormat, OlderHeaderFormStillDecrypts)
 TEST_F(FileFormat, SkippedFilesWriteNothing)
 {
     const TPasswordKey password("pw");
-    // Already encrypted: decided by the marker alone, whatever follows.
-    WriteText(dir / "marked", "##$ anything at all");
+    // Already encrypted: the marker, two digits naming an algorithm and a whole header.
+    WriteText(dir / "marked", "##$03 sixteen bytes: anything");
     EXPECT_EQ(EncryptSingleFile(dir / "marked", password, 3, ciphers).Result, TEncryptResult::AlreadyEncrypted);
     EXPECT_FALSE(Exists(dir / "marked.enc"));
+    // The marker alone does not make a file encrypted: such a plain file can still be encrypted.
+    WriteText(dir / "lookalike", "##$99 is a plain file that happens to begin so");
+    EXPECT_EQ(EncryptSingleFile(dir / "lookalike", password, 3, ciphers).Result, TEncryptResult::Encrypted);
     // Shorter than the marker: encrypted like any file.
     WriteText(dir / "two", "##");
     EXPECT_EQ(EncryptSingleFile(dir / "two", password, 0, ciphers).Result, TEncryptResult::Encrypted);
@@ -189,7 +192,9 @@ TEST_F(FileFormat, SkippedFilesWriteNothing)
             file.insert(file.end(), 40, 0x55);
         }
         WriteAll(dir / "damaged", file);
-        EXPECT_EQ(DecryptSingleFile(dir / "damaged", password, ciphers).Result, TDecryptResult::NotEncrypted);
+        EXPECT_EQ(DecryptSingleFile(dir / "damaged", password, ciphers).Result, TDecryptResult::Damaged);
+        EXPECT_EQ(ReadHeader(dir / "damaged").Kind, THeaderKind::Damaged);
+        EXPECT_FALSE(IsEncryptedFile(dir / "damaged"));
         EXPECT_FALSE(Exists(dir / "damaged.dec"));
     }
 }
@@ -304,13 +309,13 @@ TEST_F(FileFormat, AWriteErrorRemovesThePartialOutputAndKeepsTheSourceAndAnyOlde
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 42) << "expected a file error naming the output";
     EXPECT_EQ(ReadAll(dir / "big.enc"), Text("an older output, kept until a new one is complete"));
-    EXPECT_FALSE(Exists(dir / "big.enc.part"));
+    EXPECT_FALSE(Exists(dir / "big.enc.vellumox-partial"));
     EXPECT_EQ(ReadAll(dir / "big"), plain);
 
     // Without the limit the new output replaces the older one.
     EncryptSingleFile(dir / "big", TPasswordKey("full"), 0, ciphers);
     EXPECT_EQ(ReadAll(dir / "big.enc").size(), plain.size() + 21);
-    EXPECT_FALSE(Exists(dir / "big.enc.part"));
+    EXPECT_FALSE(Exists(dir / "big.enc.vellumox-partial"));
 #endif
 }
 

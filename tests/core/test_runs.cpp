@@ -125,7 +125,7 @@ TEST_F(Runs, DeleteAndShredEncryptInPlaceWithDatesAndHiddenMark)
 TEST_F(Runs, MixedEncryptionListGivesTheSummaryLinesInOrder)
 {
     const std::string done = Make("done", 100, 3);
-    WriteText(done, "##$ already");
+    WriteText(done, "##$04 sixteen bytes or more");
     const std::string fresh = Make("fresh", 100, 4);
     const std::string locked = Make("locked", 100, 5);
     TOtherHolder holder(locked, TOtherHolder::TKind::Exclusive);
