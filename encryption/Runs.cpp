@@ -215,13 +215,19 @@ void TFileRun::Run(bool encrypting, TRunView& view, TPerFile perFile)
     AlreadyDoneList.clear();
     UnsupportedList.clear();
     std::int64_t currentMaximum = 0;
-    m_ciphers.SetOnProgress([&view, &currentMaximum](const void*, std::int64_t done, std::int64_t) {
-        view.CurrentBar(done, currentMaximum);
-        view.PumpMessages();
-    });
+    const bool ownProgress = view.OwnsCipherProgress();
+    if (!ownProgress) {
+        m_ciphers.SetOnProgress([&view, &currentMaximum](const void*, std::int64_t done, std::int64_t) {
+            view.CurrentBar(done, currentMaximum);
+            view.PumpMessages();
+        });
+    }
     TWipeToView wipeView(view);
     try {
         for (std::size_t i = 0; i < WorkList.size(); ++i) {
+            if (view.StopRequested()) {
+                break;
+            }
             const std::string& path = WorkList[i];
             const std::string name = NameOfPath(path);
             view.CurrentLabel((encrypting ? "Encrypting: " : "Decrypting: ") + name);
@@ -238,11 +244,15 @@ void TFileRun::Run(bool encrypting, TRunView& view, TPerFile perFile)
             view.CurrentLabel("Last File: " + name);
         }
     } catch (...) {
-        m_ciphers.SetOnProgress({});
+        if (!ownProgress) {
+            m_ciphers.SetOnProgress({});
+        }
         EndOfRun(encrypting, view);
         throw;
     }
-    m_ciphers.SetOnProgress({});
+    if (!ownProgress) {
+        m_ciphers.SetOnProgress({});
+    }
     EndOfRun(encrypting, view);
 }
 

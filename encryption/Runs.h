@@ -66,6 +66,13 @@ public:
         (void)path;
         (void)note;
     }
+    // Asked once before each file: true ends the run there, as if the work list ended before that
+    // file, so a file is always either fully processed (source action included) or untouched.
+    virtual bool StopRequested() { return false; }
+    // True when the view has put its own progress handlers on the run's ciphers (TFileRun::Ciphers):
+    // the run then leaves them in place instead of sending cipher progress to CurrentBar and
+    // PumpMessages itself.
+    virtual bool OwnsCipherProgress() const { return false; }
 };
 
 inline constexpr const char* kCheckLogMessage = "Check message log for errors.";
