@@ -284,6 +284,11 @@ void TfrmPass::FormShow()
     pgCurrent->setValue(0);
     labProcessed->setText(QString("Processed 0 of %1 files").arg(WorkList.size()));
     m_state = TState::Ready;
+    // The mode's rows are in place before the first paint, so the dialog opens at its final size.
+    gb0->layout()->invalidate();
+    gb0->layout()->activate();
+    gb0->updateGeometry();
+    layout()->activate();
     edPass1->setFocus();
 }
 
