@@ -70,6 +70,19 @@ std::vector<std::pair<QString, int>> LogLines()
 class PassTest : public TGuiTest
 {
 protected:
+    void SetUp() override
+    {
+        TGuiTest::SetUp();
+        // A message that no answer was queued for would wait for a user forever: fail instead.
+        QObject::connect(&watchdog, &QTimer::timeout, [] {
+            if (frmMessage != nullptr && frmMessage->isVisible()) {
+                ADD_FAILURE() << "unexpected message: " << frmMessage->labMsg->text().toStdString();
+                frmMessage->reject();
+            }
+        });
+        watchdog.start(50);
+    }
+
     std::string Make(const std::string& name, std::size_t size, unsigned seed)
     {
         const std::string path = dir / name;
@@ -100,6 +113,10 @@ protected:
                                 act();
                                 QPushButton* close = frmPass->btnOk->isHidden() ? frmPass->btnCancel : frmPass->btnOk;
                                 QTest::mouseClick(close, Qt::LeftButton);
+                                if (frmPass->isVisible()) {
+                                    ADD_FAILURE() << "the dialog did not close on " << close->text().toStdString();
+                                    frmPass->hide();
+                                }
                             });
         frmPass->exec();
         return driver.WaitDone(1000);
@@ -121,6 +138,7 @@ protected:
 
     TTempDir dir;
     std::map<std::string, TBytes> contents;
+    QTimer watchdog;
 };
 
 TEST_F(PassTest, EachModeShowsItsCaptionsLayoutAndTheCountOfItsList)
