@@ -30,6 +30,10 @@
 
 namespace
 {
+// A little more often than the message pump lets the windows repaint, so each repaint shows a fresh
+// value.
+constexpr qint64 kBarIntervalMs = 10;
+
 template <class T>
 T* Make(QWidget* parent, const char* name)
 {
@@ -454,8 +458,16 @@ QDateTime TfrmPass::FileTimeToDate(const TFileTime& fileTime)
 
 void TfrmPass::CipherProgress(std::int64_t done)
 {
-    const TBarRange range = ScaleBar(done, m_currentMaximum);
-    pgCurrent->setValue(range.Position);
+    if (!m_barClock.isValid() || m_barClock.elapsed() >= kBarIntervalMs) {
+        m_barClock.start();
+        // A progress bar paints itself at once whenever its value moves a pixel, which would
+        // cost more than the cipher on a fast disk; its paint waits for the pump instead, with
+        // every other pending one.
+        pgCurrent->setUpdatesEnabled(false);
+        pgCurrent->setValue(ScaleBar(done, m_currentMaximum).Position);
+        pgCurrent->setUpdatesEnabled(true);
+        pgCurrent->update();
+    }
     PumpThrottled();
 }
 

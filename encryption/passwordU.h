@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QString>
 
 #include <cstdint>
@@ -139,6 +140,7 @@ private:
     TFileRun m_run;
     TState m_state = TState::Ready;
     std::int64_t m_currentMaximum = 0;
+    QElapsedTimer m_barClock;
     TBarRange m_currentRange;
     bool m_stopRequested = false;
     std::size_t m_filesStarted = 0;
