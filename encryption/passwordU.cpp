@@ -177,7 +177,9 @@ TfrmPass::TfrmPass(QWidget* parent) : QDialog(parent)
     layout->addLayout(buttons);
     // The dialog follows its contents: hiding the confirmation row makes it shorter.
     layout->setSizeConstraint(QLayout::SetFixedSize);
-    setMinimumWidth(380);
+    // One width for both modes and every file name.
+    gb0->setMinimumWidth(360);
+    gb->setMinimumWidth(360);
 
     connect(btnEncrypt, &QPushButton::clicked, this, &TfrmPass::btnEncryptClick);
     connect(btnOk, &QPushButton::clicked, this, &TfrmPass::btnOkClick);
