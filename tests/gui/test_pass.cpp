@@ -218,7 +218,8 @@ TEST_F(PassTest, DecryptionHidesTheConfirmationAndRunsOnOnePassword)
         // The hidden box is not read: whatever it holds, one password runs.
         frmPass->edPass2->setText("something else");
         Type(frmPass->edPass1, "one");
-        Click(frmPass->btnEncrypt);
+        // Enter in the password box starts the run, as the action button does.
+        QTest::keyClick(frmPass->edPass1, Qt::Key_Return);
         EXPECT_EQ(frmPass->State(), TfrmPass::TState::Done);
         EXPECT_EQ(frmPass->labProcessed->text(), "Processed 2 of 2 files");
         EXPECT_EQ(frmPass->labCurrent->text(), "Last File: b.txt");
@@ -246,6 +247,9 @@ TEST_F(PassTest, NoWayClosesTheDialogDuringARunAndEscapeClosesItAfter)
             return;
         }
         ++tries;
+        EXPECT_FALSE(frmPass->btnEncrypt->isEnabled());
+        EXPECT_FALSE(frmPass->edPass1->isEnabled());
+        EXPECT_FALSE(frmPass->edPass2->isEnabled());
         QTest::keyClick(frmPass, Qt::Key_Escape);
         frmPass->close();
         frmPass->btnCancelClick();
