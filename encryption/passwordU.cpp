@@ -462,13 +462,24 @@ void TfrmPass::CipherProgress(std::int64_t done)
 {
     if (!m_barClock.isValid() || m_barClock.elapsed() >= kBarIntervalMs) {
         m_barClock.start();
-        // A progress bar paints itself at once whenever its value moves a pixel, which would
-        // cost more than the cipher on a fast disk; its paint waits for the pump instead, with
-        // every other pending one.
-        pgCurrent->setUpdatesEnabled(false);
-        pgCurrent->setValue(ScaleBar(done, m_currentMaximum).Position);
-        pgCurrent->setUpdatesEnabled(true);
-        pgCurrent->update();
+        const TBarRange range = ScaleBar(done, m_currentMaximum);
+        // A paint of the bar costs about a millisecond: only a change that shows (a pixel or a
+        // percent) is worth one.
+        const auto shown = [this, &range](std::int64_t scale) {
+            return static_cast<int>(static_cast<std::int64_t>(range.Position) * scale / range.Maximum);
+        };
+        const int pixel = shown(pgCurrent->width());
+        const int percent = shown(100);
+        if (pixel != m_shownPixel || percent != m_shownPercent) {
+            m_shownPixel = pixel;
+            m_shownPercent = percent;
+            // The bar would paint itself at once; its paint waits for the pump instead, with
+            // every other pending one.
+            pgCurrent->setUpdatesEnabled(false);
+            pgCurrent->setValue(range.Position);
+            pgCurrent->setUpdatesEnabled(true);
+            pgCurrent->update();
+        }
     }
     PumpThrottled();
 }
@@ -552,6 +563,8 @@ void TfrmPass::CurrentBar(std::int64_t position, std::int64_t maximum)
     }
     m_currentRange = range;
     pgCurrent->setValue(range.Position);
+    m_shownPixel = -1;
+    m_shownPercent = -1;
 }
 
 void TfrmPass::LogLine(const std::string& text, int image)

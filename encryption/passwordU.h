@@ -141,6 +141,8 @@ private:
     TState m_state = TState::Ready;
     std::int64_t m_currentMaximum = 0;
     QElapsedTimer m_barClock;
+    int m_shownPixel = -1;
+    int m_shownPercent = -1;
     TBarRange m_currentRange;
     bool m_stopRequested = false;
     std::size_t m_filesStarted = 0;
