@@ -1,6 +1,6 @@
 // The operation dialog's speed beside vellumox-cli's on the same large file, and how often the window
 // gets to repaint while it works.
-//   dialog_speed [SIZE_MIB=1024] [FOLDER=/tmp] [ROUNDS=2]
+//   dialog_speed [SIZE_MIB=1024] [FOLDER=/tmp] [ROUNDS=2] [ALGORITHMS=9,0]
 // Each round encrypts the file with Rijndael and with Blowfish (action Leave) once through the
 // dialog, offscreen, and once through the command-line tool, alternating which goes first. During
 // the dialog's runs a 10 ms timer counts the event-loop turns that get through, and the dialog's
@@ -157,6 +157,10 @@ int main(int argc, char* argv[])
     const long sizeMib = argc > 1 ? std::stol(argv[1]) : 1024;
     const std::string folder = argc > 2 ? argv[2] : "/tmp";
     const int rounds = argc > 3 ? std::stoi(argv[3]) : 2;
+    std::vector<int> algorithms;
+    for (const QString& index : QString(argc > 4 ? argv[4] : "9,0").split(',')) {
+        algorithms.push_back(index.toInt());
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName("Vellumox");
 
@@ -181,7 +185,7 @@ int main(int argc, char* argv[])
     std::map<int, std::vector<double>> dialogSeconds, cliSeconds, dialogCpu, cliCpu;
     std::map<int, std::vector<TDialogRun>> dialogRuns;
     for (int round = 0; round < rounds; ++round) {
-        for (const int algorithm : {9, 0}) {
+        for (const int algorithm : algorithms) {
             for (int step = 0; step < 2; ++step) {
                 const bool dialogNow = (step == 0) == (round % 2 == 0);
                 ::sync();
@@ -203,7 +207,7 @@ int main(int argc, char* argv[])
 
     const double mib = static_cast<double>(sizeMib);
     std::printf("%ld MiB, %d rounds, median of each\n", sizeMib, rounds);
-    for (const int algorithm : {9, 0}) {
+    for (const int algorithm : algorithms) {
         const double dialog = Median(dialogSeconds[algorithm]);
         const double cli = Median(cliSeconds[algorithm]);
         const double dialogWork = Median(dialogCpu[algorithm]);

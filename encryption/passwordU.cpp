@@ -558,10 +558,9 @@ void TfrmPass::CurrentBar(std::int64_t position, std::int64_t maximum)
 {
     m_currentMaximum = maximum;
     const TBarRange range = ScaleBar(position, maximum);
-    if (range.Maximum != m_currentRange.Maximum || pgCurrent->maximum() != range.Maximum) {
+    if (pgCurrent->maximum() != range.Maximum) {
         pgCurrent->setRange(0, range.Maximum);
     }
-    m_currentRange = range;
     pgCurrent->setValue(range.Position);
     m_shownPixel = -1;
     m_shownPercent = -1;

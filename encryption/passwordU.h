@@ -143,7 +143,6 @@ private:
     QElapsedTimer m_barClock;
     int m_shownPixel = -1;
     int m_shownPercent = -1;
-    TBarRange m_currentRange;
     bool m_stopRequested = false;
     std::size_t m_filesStarted = 0;
 };
