@@ -263,18 +263,24 @@ void TFileRun::Run(bool encrypting, TRunView& view, TPerFile perFile)
     OutputExistsList.clear();
     FailedList.clear();
     std::int64_t currentMaximum = 0;
-    m_ciphers.SetOnProgress([&view, &currentMaximum](const void*, std::int64_t done, std::int64_t) {
-        view.CurrentBar(done, currentMaximum);
-        view.PumpMessages();
-        if (view.StopRequested()) {
-            throw ERunStopped();
-        }
-    });
+    const bool ownProgress = view.OwnsCipherProgress();
+    if (!ownProgress) {
+        m_ciphers.SetOnProgress([&view, &currentMaximum](const void*, std::int64_t done, std::int64_t) {
+            view.CurrentBar(done, currentMaximum);
+            view.PumpMessages();
+            if (view.StopRequested()) {
+                throw ERunStopped();
+            }
+        });
+    }
     TWipeToView wipeView(view);
     try {
         for (std::size_t i = 0; i < WorkList.size(); ++i) {
             if (view.StopRequested()) {
                 throw ERunStopped();
+            }
+            if (view.StopAfterCurrentFile()) {
+                break;
             }
             const std::string& path = WorkList[i];
             const std::string name = NameOfPath(path);
@@ -306,11 +312,15 @@ void TFileRun::Run(bool encrypting, TRunView& view, TPerFile perFile)
             view.CurrentLabel("Last File: " + name);
         }
     } catch (...) {
-        m_ciphers.SetOnProgress({});
+        if (!ownProgress) {
+            m_ciphers.SetOnProgress({});
+        }
         EndOfRun(encrypting, view);
         throw;
     }
-    m_ciphers.SetOnProgress({});
+    if (!ownProgress) {
+        m_ciphers.SetOnProgress({});
+    }
     EndOfRun(encrypting, view);
 }
 

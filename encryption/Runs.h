@@ -83,9 +83,17 @@ public:
         (void)path;
         (void)note;
     }
-    // Asked between files and after every chunk; true stops the run (ERunStopped). A source
-    // action that has begun is finished first.
+    // Asked between files and after every chunk; true stops the run at once (ERunStopped): the file
+    // in progress loses its partial output and keeps its source. A source action that has begun is
+    // finished first. For interrupts.
     virtual bool StopRequested() { return false; }
+    // Asked once before each file: true ends the run there, as if the work list ended before that
+    // file, so a file is always either fully processed (source action included) or untouched.
+    virtual bool StopAfterCurrentFile() { return false; }
+    // True when the view has put its own progress handlers on the run's ciphers (TFileRun::Ciphers):
+    // the run then leaves them in place instead of sending cipher progress to CurrentBar and
+    // PumpMessages itself.
+    virtual bool OwnsCipherProgress() const { return false; }
 };
 
 inline constexpr const char* kCheckLogMessage = "Check message log for errors.";
