@@ -77,7 +77,7 @@ protected:
         QObject::connect(&watchdog, &QTimer::timeout, [] {
             if (frmMessage != nullptr && frmMessage->isVisible()) {
                 ADD_FAILURE() << "unexpected message: " << frmMessage->labMsg->text().toStdString();
-                frmMessage->reject();
+                frmMessage->CancelBtn->click();
             }
         });
         watchdog.start(50);
