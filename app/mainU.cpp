@@ -221,6 +221,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent)
 
     LVMessages = new TMessageLog();
     LVMessages->setAccessibleName("Message log");
+    LVMessages->header()->setAccessibleName("Message log columns");
     auto* centre = new QSplitter(Qt::Vertical);
     centre->setObjectName("Splitter2");
     centre->addWidget(browser);
@@ -382,7 +383,7 @@ void TfrmMain::BuildToolBar()
     button(bRefresh, "bRefresh", "Refresh", QStyle::SP_BrowserReload);
     button(bExplorer, "bExplorer", "Explorer", QStyle::SP_DirOpenIcon);
     ToolBar1->addSeparator();
-    button(bHelp, "bHelp", "Online Help", QStyle::SP_DialogHelpButton);
+    button(bHelp, "bHelp", "Online Help", QStyle::SP_MessageBoxQuestion);
     button(bUpdate, "bUpdate", " Update ", QStyle::SP_ArrowUp);
     // The donation button exists but is never shown and does nothing.
     button(bDonate, "bDonate", "Donate", QStyle::SP_DialogYesButton)->setVisible(false);
@@ -403,7 +404,7 @@ void TfrmMain::BuildGroupBar()
     GBar->AddGroup("pSettings", "Settings");
     GBar->AddItem("Encryption Settings", s->standardIcon(QStyle::SP_FileDialogDetailedView));
     GBar->AddGroup("pHelp", "Help");
-    GBar->AddItem("Online Help", s->standardIcon(QStyle::SP_DialogHelpButton));
+    GBar->AddItem("Online Help", s->standardIcon(QStyle::SP_MessageBoxQuestion));
     GBar->AddItem("Check for updates", s->standardIcon(QStyle::SP_ArrowUp));
     GBar->AddItem("Make Donation", s->standardIcon(QStyle::SP_DialogYesButton))->setVisible(false);
     GBar->AddItem("Learn more...", s->standardIcon(QStyle::SP_MessageBoxQuestion));

@@ -157,6 +157,7 @@ TFolderTree::TFolderTree(QWidget* parent) : QTreeView(parent)
     setDefaultDropAction(Qt::MoveAction);
     setUniformRowHeights(true);
     setContextMenuPolicy(Qt::CustomContextMenu);
+    header()->setAccessibleName("Columns");
     header()->setStretchLastSection(false);
     header()->setSectionResizeMode(TShellTreeModel::ColName, QHeaderView::Interactive);
     header()->resizeSection(TShellTreeModel::ColName, 260);
@@ -263,7 +264,7 @@ QStyleOptionViewItem TFolderTree::StyleOf(const QModelIndex& index) const
 
 bool TFolderTree::CancelEdit()
 {
-    if (state() != QAbstractItemView::EditingState) {
+    if (!Editing()) {
         return false;
     }
     if (QWidget* editor = QApplication::focusWidget(); editor != nullptr && isAncestorOf(editor)) {

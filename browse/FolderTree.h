@@ -37,6 +37,7 @@ public:
     QStyleOptionViewItem StyleOf(const QModelIndex& index) const;
     // Ends a rename in place without taking the new name; false when none was going on.
     bool CancelEdit();
+    bool Editing() const { return state() == QAbstractItemView::EditingState; }
 
     // Called before an item's name is drawn; may change the font and set a colour.
     std::function<void(const QModelIndex& node, QFont& font, QColor& color)> PaintText;
