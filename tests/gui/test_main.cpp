@@ -19,6 +19,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QMenu>
+#include <QMimeData>
 #include <QMenuBar>
 #include <QTest>
 #include <QToolBar>
@@ -27,6 +28,12 @@
 #include <algorithm>
 #include <filesystem>
 #include <set>
+
+// Readable QStrings in failure messages.
+void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace
 {
@@ -296,6 +303,38 @@ TEST_F(MainWindowTest, DroppedItemsMoveIntoAFolderWithoutReplacingAnything)
     EXPECT_TRUE(Exists(m_dir / "sub/a.txt"));
     EXPECT_TRUE(TransferInto(Q(m_dir / "sub"), {Q(m_dir / "two.bin")}, false).isEmpty());
     EXPECT_TRUE(Exists(m_dir / "two.bin"));
+    EXPECT_EQ(ReadAll(m_dir / "sub/two.bin"), Bytes("##"));
+}
+
+TEST_F(MainWindowTest, DropsFromOutsideMoveIntoFoldersOrSelect)
+{
+    auto drop = [&](const std::string& onto, const std::string& item) {
+        Select(onto);
+        const QModelIndex target = Tree()->currentIndex();
+        Tree()->scrollTo(target);
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(Q(item))});
+        const QPoint at = Tree()->visualRect(target).center();
+        const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
+        // The drop goes to whoever took the drag when it entered.
+        QDragEnterEvent enter(at, actions, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(Tree()->viewport(), &enter);
+        QDragMoveEvent move(at, actions, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(Tree()->viewport(), &move);
+        QDropEvent event(at, actions, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(Tree()->viewport(), &event);
+    };
+    drop(m_dir / "plain.txt", m_dir / "sub/a.txt");
+    EXPECT_EQ(Tree()->SelectedItems(), QStringList{Q(m_dir / "sub/a.txt")}) << "dropped onto a file: selected";
+    EXPECT_TRUE(Exists(m_dir / "sub/a.txt"));
+
+    frmMain->ShredRunStateChanged(true);
+    drop(m_dir / "sub", m_dir / "two.bin");
+    EXPECT_TRUE(Exists(m_dir / "two.bin")) << "no drops during a shred run";
+    frmMain->ShredRunStateChanged(false);
+
+    drop(m_dir / "sub", m_dir / "two.bin");
+    EXPECT_FALSE(Exists(m_dir / "two.bin"));
     EXPECT_EQ(ReadAll(m_dir / "sub/two.bin"), Bytes("##"));
 }
 
