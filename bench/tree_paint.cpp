@@ -1,8 +1,10 @@
 // How long the folder tree takes to paint one screenful while scrolling a large folder with the
 // encrypted-file look on: a folder of 10,000 files, 2,000 of them encrypted, opened and scrolled
 // from top to bottom, each viewport painted synchronously and timed.
-//   tree_paint [--direct]   --direct reads every painted file's header on the window's thread,
-//                           without the cache and its reading thread, for comparison.
+//   tree_paint [--direct] [--shot FILE.png]
+//     --direct  reads every painted file's header on the window's thread, without the cache and its
+//               reading thread, for comparison;
+//     --shot    saves a picture of the window at the top of the folder once every header is known.
 #include "app/Forms.h"
 #include "app/mainU.h"
 #include "browse/EncryptedMark.h"
@@ -95,7 +97,15 @@ std::pair<TFigures, TFigures> ScrollThrough(TFolderTree* tree)
 
 int main(int argc, char* argv[])
 {
-    const bool direct = argc > 1 && std::string(argv[1]) == "--direct";
+    bool direct = false;
+    QString shot;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--direct") {
+            direct = true;
+        } else if (std::string(argv[i]) == "--shot" && i + 1 < argc) {
+            shot = QString::fromLocal8Bit(argv[++i]);
+        }
+    }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
@@ -144,6 +154,13 @@ int main(int argc, char* argv[])
     warm.Print(direct ? "scroll again, headers read again" : "scroll, headers known");
     warmCpu.Print("  the same, processor time");
 
+    if (!shot.isEmpty()) {
+        tree->scrollTo(index, QAbstractItemView::PositionAtTop);
+        tree->selectionModel()->select(tree->model()->index(1, 0, index),
+                                       QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        QApplication::processEvents();
+        frmMain->grab().save(shot);
+    }
     frmMain->hide();
     DestroyForms();
     return std::max(coldCpu.Max(), warmCpu.Max()) <= 16.0 ? 0 : 1;

@@ -67,6 +67,9 @@ QSet<QString> HiddenNames(const QString& folder)
     return names;
 }
 
+// What the desktop calls the file's type; "DAT File" for an extension it does not know.
+QString TypeOf(const TShellTreeModel::TNode& node);
+
 // Folders first, then by type (the extension stands for it), then by name.
 bool Before(const std::unique_ptr<TShellTreeModel::TNode>& a, const std::unique_ptr<TShellTreeModel::TNode>& b);
 
@@ -102,6 +105,18 @@ bool Before(const std::unique_ptr<TShellTreeModel::TNode>& a, const std::unique_
     }
     const int byName = QString::compare(a->name, b->name, Qt::CaseInsensitive);
     return byName != 0 ? byName < 0 : a->name < b->name;
+}
+} // namespace
+
+namespace
+{
+QString TypeOf(const TShellTreeModel::TNode& node)
+{
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(node.name, QMimeDatabase::MatchExtension);
+    if (!type.isDefault()) {
+        return type.comment();
+    }
+    return node.suffix.isEmpty() ? QString("File") : node.suffix.toUpper() + " File";
 }
 } // namespace
 
@@ -464,7 +479,7 @@ QVariant TShellTreeModel::data(const QModelIndex& index, int role) const
                 node->type = node->root   ? QString("Drive")
                              : node->link ? QString("Link")
                              : node->dir  ? QString("Folder")
-                                          : QMimeDatabase().mimeTypeForFile(node->name, QMimeDatabase::MatchExtension).comment();
+                                          : TypeOf(*node);
             }
             return node->type;
         case ColModified:

@@ -415,7 +415,9 @@ TEST_F(MainWindowTest, CaptionsAndAccessibleNames)
 {
     EXPECT_EQ(frmMain->windowTitle(), "Vellumox v1.5");
     QStringList items;
+    QStringList groups;
     for (const char* group : {"pEncrypt", "gTools", "pSettings", "pHelp"}) {
+        groups << FindChecked<QToolButton>(frmMain->GBar, QString(group) + "Title")->text();
         for (QToolButton* item : FindChecked<QWidget>(frmMain->GBar, group)->findChildren<QToolButton*>()) {
             if (!item->isHidden()) {
                 items << item->text();
@@ -425,6 +427,7 @@ TEST_F(MainWindowTest, CaptionsAndAccessibleNames)
     EXPECT_EQ(items, (QStringList{"Encrypt", "Decrypt", "Delete Files", "Shred Files", "Launch File",
                                   "Object Properties", "Encryption Settings", "Online Help", "Check for updates",
                                   "Learn more...", "About"}));
+    EXPECT_EQ(groups, (QStringList{"Encription", "Tools", "Settings", "Help"}));
     EXPECT_TRUE(FindChecked<QToolButton>(frmMain->GBar, "pHelpItems2")->isHidden());
     EXPECT_TRUE(frmMain->bDonate->isHidden() || !frmMain->bDonate->isVisible());
     EXPECT_FALSE(frmMain->bDonate->isVisible());
