@@ -465,6 +465,16 @@ TEST_F(MainWindowTest, ShellCommandsGetTheSelectedPath)
     EXPECT_EQ(calls[1], std::make_pair(QString("folder"), Q(m_dir / "sub/")));
     EXPECT_EQ(calls[2], std::make_pair(QString("properties"), Q(m_dir / "sub/a.txt")));
     EXPECT_EQ(calls[3], std::make_pair(QString("folder"), Q(m_dir / "sub")));
+
+    // Enter runs the focused file only while it is the one selected item.
+    calls.clear();
+    Tree()->SelectPaths({Q(m_dir / "plain.txt"), Q(m_dir / "two.bin")});
+    QTest::keyClick(Tree(), Qt::Key_Return);
+    EXPECT_TRUE(calls.empty());
+    Select(m_dir / "plain.txt");
+    QTest::keyClick(Tree(), Qt::Key_Return);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0], std::make_pair(QString("open"), Q(m_dir / "plain.txt")));
 }
 
 TEST_F(MainWindowTest, EscapeClosesTheWindowButFirstEndsARename)
