@@ -20,6 +20,7 @@
 #include <QComboBox>
 #include <QMenu>
 #include <QMimeData>
+#include <QPointer>
 #include <QMenuBar>
 #include <QTest>
 #include <QToolBar>
@@ -97,6 +98,16 @@ protected:
     QColor TextColor(const std::string& path) const
     {
         return Tree()->StyleOf(Tree()->Model()->IndexOf(Q(path))).palette.color(QPalette::Text);
+    }
+
+    // Runs command and tells whether it opened the operation dialog (which is then closed), so a
+    // dialog that should not have opened fails the case instead of waiting forever.
+    static bool OpensDialog(const std::function<void()>& command)
+    {
+        TModalDriver driver([dialog = QPointer<TfrmPass>(frmPass)] { return dialog.data(); },
+                            [](QWidget* dialog) { static_cast<QDialog*>(dialog)->reject(); });
+        command();
+        return driver.WaitDone(300);
     }
 
     TTempDir m_dir;
@@ -181,12 +192,11 @@ TEST_F(MainWindowTest, EncryptOnAFolderNeedsTheFolderSetting)
     Select(m_dir / "sub");
     frmSettings->EncDirs->setChecked(false);
     TfrmMessage::SetNextAnswer(kResultOk);
-    frmMain->pEncryptItems0Click();
+    EXPECT_FALSE(OpensDialog([] { frmMain->pEncryptItems0Click(); }));
     ASSERT_EQ(TfrmMessage::Answered().size(), 1u);
     EXPECT_EQ(TfrmMessage::Answered()[0].Text, "No files selected to encrypt.");
     EXPECT_EQ(TfrmMessage::Answered()[0].Kind, kMsgInformation);
     EXPECT_EQ(TfrmMessage::Answered()[0].Buttons, kButtonsOk);
-    EXPECT_FALSE(frmPass->isVisible());
 
     frmSettings->EncDirs->setChecked(true);
     TModalDriver driver([] { return frmPass; }, [](QWidget* dialog) { static_cast<QDialog*>(dialog)->reject(); });
@@ -212,7 +222,7 @@ TEST_F(MainWindowTest, DecryptWalksTheSelectionFromLastToFirst)
 
     Tree()->selectionModel()->clearSelection();
     TfrmMessage::SetNextAnswer(kResultOk);
-    frmMain->pEncryptItems1Click();
+    EXPECT_FALSE(OpensDialog([] { frmMain->pEncryptItems1Click(); }));
     ASSERT_EQ(TfrmMessage::Answered().size(), 1u);
     EXPECT_EQ(TfrmMessage::Answered()[0].Text, "No files selected to decrypt.");
 }
@@ -237,11 +247,20 @@ TEST_F(MainWindowTest, BackAndNextWalkTheVisitedFolders)
     EXPECT_EQ(Tree()->PathOf(Tree()->currentIndex()), Q(m_dir.Path()));
     EXPECT_FALSE(frmMain->bNext->isEnabled());
 
+    // A new place after going back replaces the places ahead, as in a browser.
+    QTest::mouseClick(frmMain->bLast, Qt::LeftButton);
+    QTest::mouseClick(frmMain->bLast, Qt::LeftButton);
+    Tree()->setCurrentIndex(Tree()->FirstNode());
+    EXPECT_FALSE(frmMain->bNext->isEnabled());
+    QTest::mouseClick(frmMain->bLast, Qt::LeftButton);
+    EXPECT_EQ(Tree()->PathOf(Tree()->currentIndex()), Q(m_dir / "sub"));
+
     // The recent folders: newest first, then "Clear List...", which empties them.
     emit frmMain->PopupMenuMRU->aboutToShow();
     const QList<QAction*> entries = frmMain->PopupMenuMRU->actions();
     ASSERT_GE(entries.size(), 4);
-    EXPECT_EQ(entries.front()->text(), Q(m_dir.Path()));
+    EXPECT_EQ(entries[0]->text(), "/");
+    EXPECT_EQ(entries[1]->text(), Q(m_dir.Path()));
     EXPECT_EQ(entries.back()->text(), "Clear List...");
     entries.back()->trigger();
     EXPECT_TRUE(frmMain->VirtualShellMRU1->Folders().isEmpty());
@@ -363,8 +382,8 @@ TEST_F(MainWindowTest, AShredRunLocksTheCommandsThatChangeFiles)
     EXPECT_FALSE(Tree()->Model()->flags(Tree()->currentIndex()) & Qt::ItemIsEditable);
     EXPECT_FALSE(Tree()->Model()->flags(Tree()->Model()->IndexOf(Q(m_dir / "sub"))) & Qt::ItemIsDropEnabled);
     EXPECT_FALSE(Tree()->Model()->setData(Tree()->currentIndex(), "other.bin"));
-    frmMain->pEncryptItems0Click();
-    EXPECT_FALSE(frmPass->isVisible());
+    EXPECT_FALSE(OpensDialog([] { frmMain->pEncryptItems0Click(); }));
+    EXPECT_FALSE(OpensDialog([] { frmMain->pEncryptItems1Click(); }));
     EXPECT_TRUE(TfrmMessage::Answered().empty());
 
     frmMain->ShredRunStateChanged(false);
