@@ -45,8 +45,7 @@
 
 #include <exception>
 
-namespace
-{
+namespace {
 const char* const kAlgorithmValue = "cmbAlgorithm_ItemIndex";
 const char* const kSourceValue = "rdSource_ItemIndex";
 
@@ -784,8 +783,8 @@ void TfrmMain::bExplorerClick()
 void TfrmMain::ShowContextMenu(const QPoint& position)
 {
     TVContextMenu->clear();
-    for (const char* name : {"mEncryption1", "mDecryption1", "", "mDeleteFile", "mShredFile", "mLaunch1",
-                             "mObjectProperties1"}) {
+    for (const char* name :
+         {"mEncryption1", "mDecryption1", "", "mDeleteFile", "mShredFile", "mLaunch1", "mObjectProperties1"}) {
         if (*name == '\0') {
             TVContextMenu->addSeparator();
         } else if (QAction* action = MainMenu1->findChild<QAction*>(name)) {

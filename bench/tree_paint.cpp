@@ -19,12 +19,10 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <time.h>
 #include <vector>
 
-#include <time.h>
-
-namespace
-{
+namespace {
 constexpr int kFiles = 10000;
 constexpr int kEncryptedEvery = 5;
 

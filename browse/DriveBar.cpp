@@ -31,7 +31,9 @@ void TDriveBar::SetDrives(const QStringList& roots)
     m_drives.clear();
     const QIcon drive = QFileIconProvider().icon(QAbstractFileIconProvider::Drive);
     for (const QString& root : roots) {
-        const QString caption = root == QDir::homePath() ? QString("Home") : root == "/" ? root : QFileInfo(root).fileName();
+        const QString caption = root == QDir::homePath() ? QString("Home")
+                                : root == "/"            ? root
+                                                         : QFileInfo(root).fileName();
         QAction* action = addAction(drive, caption);
         action->setObjectName("drive:" + root);
         action->setToolTip(root);

@@ -11,9 +11,8 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <thread>
-
 #include <sys/stat.h>
+#include <thread>
 
 bool IsEncryptedFile(const std::string& path)
 {
@@ -46,8 +45,7 @@ struct TMarkerCache::TShared
     int inFlight = 0;
 };
 
-namespace
-{
+namespace {
 // Newest requests first: they are the rows on screen now. Older ones beyond this are dropped and
 // asked again when their rows are painted again.
 constexpr std::size_t kMaxQueued = 4096;

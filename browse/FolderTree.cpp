@@ -17,12 +17,10 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sys/stat.h>
 #include <system_error>
 
-#include <sys/stat.h>
-
-namespace
-{
+namespace {
 class TPaintTextDelegate final : public QStyledItemDelegate
 {
 public:
@@ -133,7 +131,8 @@ QStringList TransferInto(const QString& folder, const QStringList& paths, bool m
         if (move) {
             fs::remove_all(from, error);
             if (error) {
-                failures << QString("%1: copied, but not removed: %2").arg(source, QString::fromStdString(error.message()));
+                failures
+                    << QString("%1: copied, but not removed: %2").arg(source, QString::fromStdString(error.message()));
             }
         }
     }
@@ -324,7 +323,8 @@ Qt::DropAction TFolderTree::ProposedAction(const QDropEvent* event, const QStrin
     // Within one volume a drop moves; onto another volume it copies.
     const QStringList paths = LocalPaths(event->mimeData());
     const dev_t target = DeviceOf(folder);
-    const bool sameVolume = std::all_of(paths.begin(), paths.end(), [&](const QString& p) { return DeviceOf(p) == target; });
+    const bool sameVolume =
+        std::all_of(paths.begin(), paths.end(), [&](const QString& p) { return DeviceOf(p) == target; });
     return sameVolume ? Qt::MoveAction : Qt::CopyAction;
 }
 

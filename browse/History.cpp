@@ -3,8 +3,7 @@
 
 #include <QMenu>
 
-namespace
-{
+namespace {
 constexpr qsizetype kMaxPlaces = 100;
 constexpr qsizetype kMaxRecent = 10;
 } // namespace

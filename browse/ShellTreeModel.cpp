@@ -37,8 +37,7 @@ struct TShellTreeModel::TNode
     std::vector<std::unique_ptr<TNode>> children;
 };
 
-namespace
-{
+namespace {
 QString SuffixOf(const QString& name)
 {
     const qsizetype dot = name.lastIndexOf('.');
@@ -90,8 +89,7 @@ const QIcon& DriveIcon()
 }
 } // namespace
 
-namespace
-{
+namespace {
 bool Before(const std::unique_ptr<TShellTreeModel::TNode>& a, const std::unique_ptr<TShellTreeModel::TNode>& b)
 {
     if (a->dir != b->dir) {
@@ -108,8 +106,7 @@ bool Before(const std::unique_ptr<TShellTreeModel::TNode>& a, const std::unique_
 }
 } // namespace
 
-namespace
-{
+namespace {
 QString TypeOf(const TShellTreeModel::TNode& node)
 {
     const QMimeType type = QMimeDatabase().mimeTypeForFile(node.name, QMimeDatabase::MatchExtension);
@@ -153,9 +150,9 @@ QStringList TShellTreeModel::DriveRoots()
         roots << home;
     }
     static const QSet<QByteArray> pseudo = {
-        "proc",   "sysfs",    "tmpfs",   "devtmpfs", "devpts",    "cgroup",   "cgroup2",     "overlay",
-        "nsfs",   "squashfs", "securityfs", "debugfs", "tracefs", "pstore",   "bpf",         "mqueue",
-        "hugetlbfs", "configfs", "fusectl", "autofs", "binfmt_misc", "efivarfs", "ramfs", "rpc_pipefs"};
+        "proc",      "sysfs",    "tmpfs",      "devtmpfs", "devpts",      "cgroup",   "cgroup2", "overlay",
+        "nsfs",      "squashfs", "securityfs", "debugfs",  "tracefs",     "pstore",   "bpf",     "mqueue",
+        "hugetlbfs", "configfs", "fusectl",    "autofs",   "binfmt_misc", "efivarfs", "ramfs",   "rpc_pipefs"};
     static const QStringList system = {"/proc", "/sys", "/dev", "/run", "/boot", "/snap", "/var", "/etc", "/usr"};
     for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
         const QString root = volume.rootPath();
@@ -252,8 +249,8 @@ std::vector<std::unique_ptr<TShellTreeModel::TNode>> TShellTreeModel::ListFolder
     std::vector<std::unique_ptr<TNode>> list;
     const QSet<QString> hiddenNames = HiddenNames(folder.path);
     const QFileInfoList entries =
-        QDir(folder.path).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                        QDir::NoSort);
+        QDir(folder.path)
+            .entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
     list.reserve(static_cast<std::size_t>(entries.size()));
     for (const QFileInfo& info : entries) {
         auto node = std::make_unique<TNode>();
@@ -640,7 +637,8 @@ QModelIndex TShellTreeModel::IndexOf(const QString& rawPath)
     TNode* best = nullptr;
     for (auto& root : m_roots) {
         const QString prefix = root->path.endsWith('/') ? root->path : root->path + '/';
-        if ((path == root->path || path.startsWith(prefix)) && (best == nullptr || root->path.size() > best->path.size())) {
+        if ((path == root->path || path.startsWith(prefix)) &&
+            (best == nullptr || root->path.size() > best->path.size())) {
             best = root.get();
         }
     }

@@ -1,9 +1,9 @@
 // The desktop calls, through QDesktopServices and the file manager's D-Bus interface.
 #include "platform/Shell.h"
 
-#include <QDateTime>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -16,8 +16,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-namespace
-{
+namespace {
 std::function<void(const QString&, const QString&)>& Recorder()
 {
     static std::function<void(const QString&, const QString&)> recorder;
@@ -27,7 +26,7 @@ std::function<void(const QString&, const QString&)>& Recorder()
 QUrl UrlOf(const QString& pathOrUrl)
 {
     return pathOrUrl.contains("://") || pathOrUrl.startsWith("mailto:") ? QUrl(pathOrUrl)
-                                                                       : QUrl::fromLocalFile(pathOrUrl);
+                                                                        : QUrl::fromLocalFile(pathOrUrl);
 }
 
 // Asks the desktop's file manager over the session bus. A file manager that is not running is

@@ -1,7 +1,5 @@
 // The main window on a real folder tree: enabling rules, the encrypted look, work lists, history,
 // refresh, the remembered choices, the shred-run lock and every route of every command.
-#include "tests/gui/GuiTestSupport.h"
-
 #include "app/Forms.h"
 #include "app/mainU.h"
 #include "app/messageU.h"
@@ -12,6 +10,7 @@
 #include "browse/ShellTreeModel.h"
 #include "encryption/passwordU.h"
 #include "platform/Shell.h"
+#include "tests/gui/GuiTestSupport.h"
 #include "tests/support/TempDir.h"
 
 #include <QAccessible>
@@ -19,9 +18,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QPointer>
-#include <QMenuBar>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
@@ -36,8 +35,7 @@ void PrintTo(const QString& text, std::ostream* out)
     *out << '"' << text.toStdString() << '"';
 }
 
-namespace
-{
+namespace {
 QString Q(const std::string& path)
 {
     return QString::fromStdString(path);
@@ -91,10 +89,7 @@ protected:
     {
         return {Enabled("Encrypt"), Enabled("Decrypt"), Enabled("Delete"), Enabled("Shred"), Enabled("Launch")};
     }
-    bool Bold(const std::string& path) const
-    {
-        return Tree()->StyleOf(Tree()->Model()->IndexOf(Q(path))).font.bold();
-    }
+    bool Bold(const std::string& path) const { return Tree()->StyleOf(Tree()->Model()->IndexOf(Q(path))).font.bold(); }
     QColor TextColor(const std::string& path) const
     {
         return Tree()->StyleOf(Tree()->Model()->IndexOf(Q(path))).palette.color(QPalette::Text);
@@ -155,7 +150,8 @@ TEST_F(MainWindowTest, SelectionStaysInOneFolderAndPutsTheFocusedItemFirst)
 
     // Tree order is by type: two.bin, enc.dat, plain.txt. The focused plain.txt comes first.
     Tree()->SelectPaths({Q(m_dir / "plain.txt"), Q(m_dir / "two.bin"), Q(m_dir / "enc.dat")});
-    EXPECT_EQ(Tree()->SelectedItems(), (QStringList{Q(m_dir / "plain.txt"), Q(m_dir / "enc.dat"), Q(m_dir / "two.bin")}));
+    EXPECT_EQ(Tree()->SelectedItems(),
+              (QStringList{Q(m_dir / "plain.txt"), Q(m_dir / "enc.dat"), Q(m_dir / "two.bin")}));
     EXPECT_EQ(Tree()->SelectedPath(), Q(m_dir / "two.bin"));
     // An item gone from the disk is no longer offered.
     std::filesystem::remove(m_dir / "enc.dat");
@@ -443,9 +439,9 @@ TEST_F(MainWindowTest, CaptionsAndAccessibleNames)
             }
         }
     }
-    EXPECT_EQ(items, (QStringList{"Encrypt", "Decrypt", "Delete Files", "Shred Files", "Launch File",
-                                  "Object Properties", "Encryption Settings", "Online Help", "Check for updates",
-                                  "Learn more...", "About"}));
+    EXPECT_EQ(items,
+              (QStringList{"Encrypt", "Decrypt", "Delete Files", "Shred Files", "Launch File", "Object Properties",
+                           "Encryption Settings", "Online Help", "Check for updates", "Learn more...", "About"}));
     EXPECT_EQ(groups, (QStringList{"Encription", "Tools", "Settings", "Help"}));
     EXPECT_TRUE(FindChecked<QToolButton>(frmMain->GBar, "pHelpItems2")->isHidden());
     EXPECT_TRUE(frmMain->bDonate->isHidden() || !frmMain->bDonate->isVisible());
