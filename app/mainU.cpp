@@ -315,7 +315,8 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent)
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     escape->setObjectName("EscapeCloses");
     escape->setContext(Qt::WindowShortcut);
-    connect(escape, &QShortcut::activated, this, &TfrmMain::EscapePressed);
+    // A rename in place takes Escape first: the item editor claims the key before any shortcut.
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
 
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
@@ -553,14 +554,6 @@ void TfrmMain::SaveChoices()
         store.SetValue("FormVersion", "0");
     }
     store.Save();
-}
-
-void TfrmMain::EscapePressed()
-{
-    // Escape first ends a rename in place; only then does it close the window.
-    if (!TV->CancelEdit()) {
-        close();
-    }
 }
 
 void TfrmMain::FormShow()

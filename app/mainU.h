@@ -167,7 +167,6 @@ private:
     void ShowContextMenu(const QPoint& position);
     void RestoreChoices();
     void SaveChoices();
-    void EscapePressed();
 
     QLabel* m_statusLink = nullptr;
     QLabel* m_statusPath = nullptr;

@@ -261,17 +261,6 @@ QStyleOptionViewItem TFolderTree::StyleOf(const QModelIndex& index) const
     return option;
 }
 
-bool TFolderTree::CancelEdit()
-{
-    if (!Editing()) {
-        return false;
-    }
-    if (QWidget* editor = QApplication::focusWidget(); editor != nullptr && isAncestorOf(editor)) {
-        closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
-    }
-    return true;
-}
-
 void TFolderTree::currentChanged(const QModelIndex& current, const QModelIndex& previous)
 {
     QTreeView::currentChanged(current, previous);

@@ -35,8 +35,6 @@ public:
     void Refresh();
     // The look an item's name is drawn with, after the paint-text hook had its say.
     QStyleOptionViewItem StyleOf(const QModelIndex& index) const;
-    // Ends a rename in place without taking the new name; false when none was going on.
-    bool CancelEdit();
     bool Editing() const { return state() == QAbstractItemView::EditingState; }
 
     // Called before an item's name is drawn; may change the font and set a colour.
