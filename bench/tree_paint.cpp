@@ -131,10 +131,12 @@ int main(int argc, char* argv[])
     timer.start();
     double start = ThreadMs();
     const QModelIndex index = tree->Reveal(folder.path());
-    const double listed = ThreadMs() - start;
+    const double listStart = ThreadMs();
+    // Expanding lists, sorts and inserts the 10,000 entries.
     tree->expand(index);
+    const double listed = ThreadMs() - listStart;
     tree->viewport()->repaint();
-    std::printf("open the folder: %.1f ms (processor %.1f ms, of which listing and sorting %.1f ms)\n",
+    std::printf("open the folder: %.1f ms (processor %.1f ms, of which listing, sorting, inserting %.1f ms)\n",
                 static_cast<double>(timer.nsecsElapsed()) / 1e6, ThreadMs() - start, listed);
 
     const auto [cold, coldCpu] = ScrollThrough(tree);
