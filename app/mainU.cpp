@@ -4,6 +4,8 @@
 #include "app/Forms.h"
 #include "app/HelpLinks.h"
 #include "app/messageU.h"
+#include "app/passU.h"
+#include "app/Application.h"
 #include "app/settingsU.h"
 #include "browse/DriveBar.h"
 #include "browse/EncryptedMark.h"
@@ -46,8 +48,6 @@
 #include <exception>
 
 namespace {
-const char* const kAlgorithmValue = "cmbAlgorithm_ItemIndex";
-const char* const kSourceValue = "rdSource_ItemIndex";
 
 std::string NativePath(const QString& path)
 {
@@ -66,8 +66,8 @@ QString WithoutTrailingSeparator(QString path)
 // settings; this is the one place where the main window asks for them.
 bool StartupPasswordAccepted()
 {
-    // TODO(lead): call the program password prompt's check from app/passU.h once it lands.
-    return true;
+    // Start-up asks before the window is first shown; this answers at once after that.
+    return CheckProgramPassword();
 }
 } // namespace
 
@@ -517,7 +517,12 @@ void TfrmMain::showEvent(QShowEvent* event)
 
 void TfrmMain::closeEvent(QCloseEvent* event)
 {
-    SaveChoices();
+    try {
+        SaveChoices();
+    } catch (const std::exception& error) {
+        // The program still ends; the user learns why the choices were not kept.
+        ShowErrorReport(QString::fromStdString(error.what()));
+    }
     QMainWindow::closeEvent(event);
 }
 
@@ -533,27 +538,16 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
 
 void TfrmMain::RestoreChoices()
 {
-    const TSettingsStore store(TSettingsStore::TKind::Settings);
-    bool ok = false;
-    const int algorithm = store.Value(kAlgorithmValue).value_or(QString()).toInt(&ok);
-    if (ok && algorithm >= 0 && algorithm < cmbAlgorithm->count()) {
-        cmbAlgorithm->setCurrentIndex(algorithm);
-    }
-    const int source = store.Value(kSourceValue).value_or(QString()).toInt(&ok);
-    if (ok && source >= 0 && source <= 2) {
-        rdSource->SetItemIndex(source);
-    }
+    int algorithm = cmbAlgorithm->currentIndex();
+    int source = rdSource->ItemIndex();
+    LoadMainChoices(algorithm, source);
+    cmbAlgorithm->setCurrentIndex(algorithm);
+    rdSource->SetItemIndex(source);
 }
 
 void TfrmMain::SaveChoices()
 {
-    TSettingsStore store(TSettingsStore::TKind::Settings);
-    store.SetValue(kAlgorithmValue, QString::number(cmbAlgorithm->currentIndex()));
-    store.SetValue(kSourceValue, QString::number(rdSource->ItemIndex()));
-    if (!store.Value("FormVersion")) {
-        store.SetValue("FormVersion", "0");
-    }
-    store.Save();
+    SaveMainChoices(cmbAlgorithm->currentIndex(), rdSource->ItemIndex());
 }
 
 void TfrmMain::FormShow()

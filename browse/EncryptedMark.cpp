@@ -11,27 +11,9 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <sys/stat.h>
 #include <thread>
 
-bool IsEncryptedFile(const std::string& path)
-{
-    if (IsDirectory(path)) {
-        return false;
-    }
-    // Opening a FIFO for reading would wait for a writer; only regular files are read.
-    struct stat st
-    {
-    };
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        return false;
-    }
-    try {
-        return ReadHeader(path).Valid;
-    } catch (...) {
-        return false;
-    }
-}
+#include <sys/stat.h>
 
 // Shared with the worker, which may outlive the cache while it is stuck on a hung volume: the
 // cache detaches itself instead of waiting for it.

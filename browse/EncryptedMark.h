@@ -9,9 +9,7 @@
 #include <memory>
 #include <string>
 
-// True when path names an existing regular file (a link to one counts) that begins with a valid
-// header. Folders, FIFOs, devices, missing and unreadable files give false; raises nothing.
-bool IsEncryptedFile(const std::string& path);
+#include "encryption/FileFormat.h"
 
 // What the window knows of a file's header, without waiting for the disk.
 enum class TMarkState

@@ -22,6 +22,8 @@ add_executable(vx_crypto_tests tests/crypto/test_framework.cpp tests/crypto/test
 target_link_libraries(vx_crypto_tests PRIVATE vx_crypto vx_testsupport gtest_main vx_warnings)
 
 file(GLOB VX_CORE_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/core/*.cpp)
+# Modes, capabilities and forked children: these cases exist on POSIX systems alone.
+list(REMOVE_ITEM VX_CORE_TESTS ${PROJECT_SOURCE_DIR}/tests/core/test_runs_safety.cpp)
 add_executable(vx_core_tests ${VX_CORE_TESTS} tests/support/DecryptCheck.cpp)
 target_link_libraries(vx_core_tests PRIVATE vx_core vx_testsupport gtest_main vx_warnings)
 

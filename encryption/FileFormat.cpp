@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <stdexcept>
 
 namespace
@@ -219,6 +220,13 @@ bool IsEncryptedHeader(std::span<const std::uint8_t> start)
 
 bool IsEncryptedFile(const std::string& path)
 {
+    // Only regular files are read (a link to one counts): opening a FIFO for reading would wait
+    // for a writer.
+    std::error_code error;
+    const std::filesystem::path name(std::u8string(path.begin(), path.end()));
+    if (!std::filesystem::is_regular_file(name, error)) {
+        return false;
+    }
     try {
         return ReadHeader(path).Kind == THeaderKind::Encrypted;
     } catch (const std::exception&) {

@@ -32,7 +32,8 @@ enum class THeaderKind
 // start: the file's first bytes, kHeaderSize of them or all of a shorter file.
 THeaderKind ClassifyHeader(std::span<const std::uint8_t> start);
 bool IsEncryptedHeader(std::span<const std::uint8_t> start);
-// False also when the file cannot be read.
+// True when path names a regular file (a link to one counts) that begins with a valid header.
+// Folders, FIFOs, devices, missing and unreadable files give false; raises nothing.
 bool IsEncryptedFile(const std::string& path);
 
 // The name an output wears until it is complete and flushed: NAME.vellumox-partial beside the
