@@ -1,6 +1,7 @@
 // Program entry: the application, its six windows and the message loop.
 #include "app/Application.h"
 #include "app/Forms.h"
+#include "app/StartArguments.h"
 #include "app/mainU.h"
 
 #include <QEvent>
@@ -8,8 +9,9 @@
 
 #include <memory>
 
-#ifndef _WIN32
 #include <cstdio>
+
+#ifndef _WIN32
 #include <ctime>
 #include <sys/resource.h>
 
@@ -60,6 +62,12 @@ private:
 int main(int argc, char* argv[])
 {
     TApplication app(argc, argv);
+    QString argumentError;
+    const auto request = ParseStartArguments(QApplication::arguments().mid(1), argumentError);
+    if (!request) {
+        std::fprintf(stderr, "vellumox: %s\n%s\n", qPrintable(argumentError), kStartUsage);
+        return 2;
+    }
     CreateForms();
 #ifndef _WIN32
     std::unique_ptr<TStartupProbe> probe;
@@ -72,6 +80,8 @@ int main(int argc, char* argv[])
         DestroyForms();
         return 0;
     }
+    // Once the loop runs, so that the window is on the screen behind the command's dialog.
+    QTimer::singleShot(0, frmMain, [request] { CarryOutStartRequest(*request); });
     const int result = QApplication::exec();
     DestroyForms();
     return result;

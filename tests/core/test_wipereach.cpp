@@ -38,6 +38,9 @@ TEST(WipeReach, CopyOnWriteLayeredAndNetworkFileSystemsAreKnownAndClassicOnesAre
 
 TEST(WipeReach, FlashIsWhatTheDiskReportsAsNotRotationalAlsoThroughItsPartitions)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "the block devices' rotational flag is a Linux report";
+#endif
     TTempDir dir;
     FakeDisk(dir.Path(), "ssd", 8, "0");
     FakeDisk(dir.Path(), "hdd", 9, "1");
