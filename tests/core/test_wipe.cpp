@@ -1,25 +1,23 @@
 #include "platform/Files.h"
+#include "tests/support/Bytes.h"
 #include "tests/support/MarkedBytes.h"
 #include "tests/support/TempDir.h"
 #include "wipe/funkcije_u.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <array>
-#include <set>
 #include <csignal>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <regex>
+#include <set>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace
-{
-using TBytes = std::vector<std::uint8_t>;
+namespace {
 
 // Records what a wipe shows, and the file's bytes (read through a second hard link) as each pass
 // starts, which is what the previous pass left.

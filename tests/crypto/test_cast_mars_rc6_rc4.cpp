@@ -7,17 +7,17 @@
 #include "crypto/VXmemstream.h"
 #include "crypto/VXrc4.h"
 #include "crypto/VXrc6.h"
+#include "tests/support/Bytes.h"
 #include "tests/support/VectorFile.h"
 
+#include <algorithm>
+#include <array>
+#include <bit>
 #include <botan/block_cipher.h>
 #include <cryptopp/mars.h>
 #include <cryptopp/rc6.h>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
-
-#include <algorithm>
-#include <array>
-#include <bit>
 #include <random>
 
 // Reaches into TVX_mars (it names this struct a friend) to load a schedule made elsewhere.
@@ -28,19 +28,8 @@ struct TVX_marsProbe
     static std::uint32_t FixMask(std::uint32_t w) { return TVX_mars::FixMask(w); }
 };
 
-namespace
-{
-using TBytes = std::vector<std::uint8_t>;
+namespace {
 using TBlock = std::array<std::uint8_t, 16>;
-
-TBytes RandomBytes(std::mt19937& rng, std::size_t n)
-{
-    TBytes bytes(n);
-    for (auto& b : bytes) {
-        b = static_cast<std::uint8_t>(rng());
-    }
-    return bytes;
-}
 
 TBlock RandomBlock(std::mt19937& rng)
 {
