@@ -19,6 +19,8 @@ namespace
 // even when the buffer is never read again. The pointer itself is const: nothing may redirect it.
 void* (*const volatile g_memset)(void*, int, std::size_t) = std::memset;
 
+TSecureReleaseHook g_releaseHook = nullptr;
+
 std::size_t PageSize()
 {
 #ifdef _WIN32
@@ -64,6 +66,11 @@ void SecureFill(std::span<std::byte> bytes, std::uint8_t value)
     if (!bytes.empty()) {
         g_memset(bytes.data(), value, bytes.size());
     }
+}
+
+void SetSecureReleaseHook(TSecureReleaseHook hook)
+{
+    g_releaseHook = hook;
 }
 
 TSecureBuffer::TSecureBuffer(std::size_t size, TSecureUse use) : m_use(use)
@@ -199,6 +206,9 @@ void TSecureBuffer::Release() noexcept
         return;
     }
     SecureFill(std::span(m_data, m_touched), 0);
+    if (g_releaseHook != nullptr) {
+        g_releaseHook(std::span(m_data, m_touched), m_locked);
+    }
     if (m_locked) {
         UnlockPages(m_data, m_capacity);
     }

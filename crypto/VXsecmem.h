@@ -36,6 +36,11 @@ enum class TSecureUse
     Bulk,
 };
 
+// Test seam: called with every block a TSecureBuffer hands back to the allocator, after its wipe
+// (the part that may ever have held data) and whether its pages were locked. Null by default.
+using TSecureReleaseHook = void (*)(std::span<const std::uint8_t> wiped, bool locked);
+void SetSecureReleaseHook(TSecureReleaseHook hook);
+
 // The one buffer for secrets and plaintext. It wipes itself before its memory is released and it
 // never leaves a copy behind: growth copies into a new block and wipes the old one before freeing
 // it, so nothing that was once in it reaches the allocator unwiped.
