@@ -1,6 +1,7 @@
 // The encrypted file format on real files: bytes against an independent implementation, naming,
 // header handling, password forms, and what is left behind when something goes wrong.
 #include "crypto/VXblockciphers.h"
+#include "crypto/VXsecmem.h"
 #include "encryption/FileFormat.h"
 #include "encryption/PasswordBytes.h"
 #include "platform/FileStream.h"
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <random>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -95,6 +97,44 @@ TEST_F(FileFormat, BlowfishFilesMatchAnIndependentImplementationAtEveryLength)
         ASSERT_EQ(back.Result, TDecryptResult::Decrypted);
         EXPECT_EQ(back.OutputPath, source + ".dec");
         EXPECT_EQ(ReadAll(back.OutputPath), plain);
+    }
+}
+
+// What the file operations leave in memory: every block that held plaintext or a form of the
+// password is wiped before it goes back, and the password's blocks were locked where allowed.
+std::vector<std::pair<std::size_t, bool>> g_released; // size, locked
+bool g_anyUnwiped = false;
+
+void RecordRelease(std::span<const std::uint8_t> wiped, bool locked)
+{
+    g_released.emplace_back(wiped.size(), locked);
+    g_anyUnwiped = g_anyUnwiped || std::any_of(wiped.begin(), wiped.end(), [](std::uint8_t b) { return b != 0; });
+}
+
+TEST_F(FileFormat, PlaintextBuffersAndPasswordFormsAreWipedWhenReleased)
+{
+    const std::size_t length = 300000;
+    WriteAll(dir / "diary", RandomBytes(length, 21));
+    g_released.clear();
+    g_anyUnwiped = false;
+    SetSecureReleaseHook(&RecordRelease);
+    {
+        // Typed decomposed: the password has several byte forms to try.
+        const TPasswordKey password("cafe\xCC\x81 au lait");
+        ASSERT_EQ(EncryptSingleFile(dir / "diary", password, 4, ciphers).Result, TEncryptResult::Encrypted);
+        ASSERT_EQ(DecryptSingleFile(dir / "diary.enc", password, ciphers).Result, TDecryptResult::Decrypted);
+    }
+    SetSecureReleaseHook(nullptr);
+    EXPECT_FALSE(g_anyUnwiped);
+    // The reader and the writer of each operation held the whole file.
+    const auto wholeFile = std::count_if(g_released.begin(), g_released.end(),
+                                         [&](const auto& r) { return r.first >= length && !r.second; });
+    EXPECT_GE(wholeFile, 4);
+    // Each byte form with its key digest and header check.
+    const auto locked = std::count_if(g_released.begin(), g_released.end(), [](const auto& r) { return r.second; });
+    if (mlock(&length, 1) == 0) {
+        munlock(&length, 1);
+        EXPECT_GE(locked, 3 * 3);
     }
 }
 
