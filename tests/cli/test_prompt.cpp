@@ -187,9 +187,12 @@ TEST_F(PasswordPrompt, TypedPasswordIsNotEchoedAndKeysTheFile)
 TEST_F(PasswordPrompt, MismatchedConfirmationWritesNothing)
 {
     TTerminalSession session({"encrypt", file});
+    // Typed only once echo is off: switching it off discards what was typed before.
     ASSERT_TRUE(session.WaitFor("Password: ")) << session.Shown();
+    ASSERT_TRUE(session.WaitForEcho(false));
     session.Type("first try\n");
     ASSERT_TRUE(session.WaitFor("Confirm password: ")) << session.Shown();
+    ASSERT_TRUE(session.WaitForEcho(false));
     session.Type("second try\n");
     const int status = session.Finish();
     ASSERT_TRUE(WIFEXITED(status)) << session.Shown();
