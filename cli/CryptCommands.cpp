@@ -16,20 +16,7 @@
 
 namespace
 {
-class TSecretText
-{
-public:
-    explicit TSecretText(std::string text) : m_text(std::move(text)) {}
-    ~TSecretText() { SecureFill(m_text, 0); }
-    TSecretText(const TSecretText&) = delete;
-    TSecretText& operator=(const TSecretText&) = delete;
-    const std::string& Text() const { return m_text; }
-
-private:
-    std::string m_text;
-};
-
-std::string ReadPassword(const std::optional<std::string>& passwordFile, bool confirm)
+TSecureBuffer ReadPassword(const std::optional<std::string>& passwordFile, bool confirm)
 {
     if (passwordFile) {
         return ReadFirstLine(*passwordFile);
@@ -37,14 +24,14 @@ std::string ReadPassword(const std::optional<std::string>& passwordFile, bool co
     if (!StdinIsTerminal()) {
         throw EUsage("no terminal to ask for the password on: use --password-file");
     }
-    TSecretText first(ReadSecretLine("Password: "));
+    TSecureBuffer first = ReadSecretLine("Password: ");
     if (confirm) {
-        TSecretText second(ReadSecretLine("Confirm password: "));
-        if (first.Text() != second.Text()) {
+        const TSecureBuffer second = ReadSecretLine("Confirm password: ");
+        if (!(first == second)) {
             throw ECliExit(kExitUsage, "The password and confirmation password do not match.");
         }
     }
-    return first.Text();
+    return first;
 }
 
 struct TCommonOptions
@@ -243,8 +230,8 @@ int RunFiles(const std::vector<std::string>& args, bool encrypting)
         }
         run.AddFile(path);
     }
-    TSecretText typed(ReadPassword(command.passwordFile, encrypting));
-    if (encrypting && typed.Text().empty()) {
+    const TSecureBuffer typed = ReadPassword(command.passwordFile, encrypting);
+    if (encrypting && typed.empty()) {
         throw ECliExit(kExitUsage, "The Password can't be blank!");
     }
     std::uint64_t totalBytes = 0;
@@ -257,9 +244,9 @@ int RunFiles(const std::vector<std::string>& args, bool encrypting)
     TStopSignals signals;
     try {
         if (encrypting) {
-            run.RunEncryption(typed.Text(), command.options, view);
+            run.RunEncryption(typed.View(), command.options, view);
         } else {
-            run.RunDecryption(typed.Text(), command.options, view);
+            run.RunDecryption(typed.View(), command.options, view);
         }
     } catch (const ERunStopped&) {
         const int signal = StopSignal();
@@ -290,8 +277,8 @@ int RunInfoCommand(const std::vector<std::string>& args)
     const TCommonOptions options = ParseOptions(args);
     std::optional<TPasswordKey> password;
     if (options.passwordFile) {
-        TSecretText typed(ReadFirstLine(*options.passwordFile));
-        password.emplace(typed.Text());
+        const TSecureBuffer typed = ReadFirstLine(*options.passwordFile);
+        password.emplace(typed.View());
     }
     bool anySkipped = false;
     for (const std::string& path : options.paths) {

@@ -1,9 +1,12 @@
+// The command-line tool's terminal: password prompts, answers, password files and the progress line.
 #include "cli/Terminal.h"
 
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
+#include <fcntl.h>
 #include <iostream>
 #include <stdexcept>
 
@@ -62,6 +65,119 @@ bool ReadConsoleLine(HANDLE in, std::string& line)
     return ended || !wide.empty();
 }
 #endif
+
+// One byte at a time straight from the descriptor: a stream's buffer would keep a copy of the
+// password that nothing wipes. 0 at the end, -1 on an error.
+int ReadByte(int fd, std::uint8_t& byte)
+{
+    for (;;) {
+#ifdef _WIN32
+        const int got = _read(fd, &byte, 1);
+#else
+        const auto got = read(fd, &byte, 1);
+#endif
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        return static_cast<int>(got);
+    }
+}
+
+// Reads up to the line end (not kept, nor a carriage return before it).
+bool ReadLineFrom(int fd, TSecureBuffer& line)
+{
+    std::uint8_t byte = 0;
+    int got = 0;
+    while ((got = ReadByte(fd, byte)) == 1 && byte != '\n') {
+        line.PushBack(byte);
+    }
+    SecureFill(std::span(&byte, 1), 0);
+    while (!line.empty() && line[line.size() - 1] == '\r') {
+        line.PopBack();
+    }
+    return got == 1 || !line.empty();
+}
+
+#ifndef _WIN32
+// The terminal's state before a prompt turned echo off, for the signal handler to put back. The
+// handler may only read it and make async-signal-safe calls (tcsetattr, write, signal, raise).
+termios g_promptTerminal{};
+volatile std::sig_atomic_t g_promptActive = 0;
+constexpr int kPromptSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void EndPromptBySignal(int signalNumber)
+{
+    if (g_promptActive != 0) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_promptTerminal);
+        const char newline = '\n';
+        [[maybe_unused]] const auto written = write(STDERR_FILENO, &newline, 1);
+    }
+    // End as the signal would have ended us without the prompt, so the shell sees 128 + n.
+    std::signal(signalNumber, SIG_DFL);
+    std::raise(signalNumber);
+}
+#endif
+
+// Echo off for as long as it lives; echo back on every way out, signals included.
+class TQuietTerminal
+{
+public:
+    TQuietTerminal()
+    {
+#ifdef _WIN32
+        m_in = GetStdHandle(STD_INPUT_HANDLE);
+        GetConsoleMode(m_in, &m_mode);
+        SetConsoleMode(m_in, m_mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+#else
+        if (tcgetattr(STDIN_FILENO, &g_promptTerminal) != 0) {
+            return;
+        }
+        m_saved = true;
+        struct sigaction action
+        {
+        };
+        action.sa_handler = EndPromptBySignal;
+        sigemptyset(&action.sa_mask);
+        for (std::size_t i = 0; i < std::size(kPromptSignals); ++i) {
+            sigaction(kPromptSignals[i], nullptr, &m_oldActions[i]);
+            // A signal the user's shell told us to ignore (nohup) stays ignored.
+            if (m_oldActions[i].sa_handler != SIG_IGN) {
+                sigaction(kPromptSignals[i], &action, nullptr);
+            }
+        }
+        g_promptActive = 1;
+        termios quiet = g_promptTerminal;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+#endif
+    }
+    ~TQuietTerminal()
+    {
+#ifdef _WIN32
+        SetConsoleMode(m_in, m_mode);
+#else
+        if (!m_saved) {
+            return;
+        }
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_promptTerminal);
+        g_promptActive = 0;
+        for (std::size_t i = 0; i < std::size(kPromptSignals); ++i) {
+            sigaction(kPromptSignals[i], &m_oldActions[i], nullptr);
+        }
+#endif
+    }
+    TQuietTerminal(const TQuietTerminal&) = delete;
+    TQuietTerminal& operator=(const TQuietTerminal&) = delete;
+
+private:
+#ifdef _WIN32
+    HANDLE m_in = nullptr;
+    DWORD m_mode = 0;
+#else
+    bool m_saved = false;
+    struct sigaction m_oldActions[std::size(kPromptSignals)]{};
+#endif
+};
 } // namespace
 
 bool StdinIsTerminal()
@@ -82,34 +198,36 @@ bool StderrIsTerminal()
 #endif
 }
 
-std::string ReadSecretLine(const std::string& prompt)
+TSecureBuffer ReadSecretLine(const std::string& prompt)
 {
     if (!StdinIsTerminal()) {
         throw std::runtime_error("no terminal to ask for the password on (use --password-file)");
     }
     std::cerr << prompt << std::flush;
-    std::string line;
+    TSecureBuffer line;
+    bool got = false;
 #ifdef _WIN32
     HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
-    const bool console = GetConsoleMode(in, &mode) != 0;
-    SetConsoleMode(in, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
-    const bool got = console ? ReadConsoleLine(in, line) : static_cast<bool>(std::getline(std::cin, line));
-    SetConsoleMode(in, mode);
+    if (GetConsoleMode(in, &mode) != 0) {
+        TQuietTerminal quiet;
+        std::string text;
+        got = ReadConsoleLine(in, text);
+        line.Append(std::string_view(text));
+        SecureFill(std::span(reinterpret_cast<std::uint8_t*>(text.data()), text.size()), 0);
+    } else {
+        got = ReadLineFrom(0, line);
+    }
 #else
-    termios old{};
-    tcgetattr(STDIN_FILENO, &old);
-    termios quiet = old;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    const bool got = static_cast<bool>(std::getline(std::cin, line));
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
+    {
+        TQuietTerminal quiet;
+        got = ReadLineFrom(0, line);
+    }
 #endif
     std::cerr << '\n';
     if (!got) {
         throw std::runtime_error("no password given");
     }
-    StripLineEnd(line);
     return line;
 }
 
@@ -123,22 +241,30 @@ bool ReadAnswerLine(const std::string& prompt, std::string& answer)
     return true;
 }
 
-std::string ReadFirstLine(const std::string& path)
+TSecureBuffer ReadFirstLine(const std::string& path)
 {
-    std::string line;
+    TSecureBuffer line;
     if (path == "-") {
-        if (!std::getline(std::cin, line) && line.empty()) {
+        if (!ReadLineFrom(0, line)) {
             throw std::runtime_error("no password on standard input");
         }
-    } else {
-        // The path is UTF-8; on Windows a narrow path would be read in the system's code page.
-        std::ifstream in(std::filesystem::path(std::u8string(path.begin(), path.end())), std::ios::binary);
-        if (!in) {
-            throw std::runtime_error("Cannot open password file \"" + path + "\"");
-        }
-        std::getline(in, line);
+        return line;
     }
-    StripLineEnd(line);
+#ifdef _WIN32
+    // The path is UTF-8; a narrow open would read it in the system's code page.
+    const int fd = _wopen(std::filesystem::path(std::u8string(path.begin(), path.end())).c_str(), _O_RDONLY | _O_BINARY);
+#else
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+#endif
+    if (fd < 0) {
+        throw std::runtime_error("Cannot open password file \"" + path + "\"");
+    }
+    ReadLineFrom(fd, line);
+#ifdef _WIN32
+    _close(fd);
+#else
+    close(fd);
+#endif
     return line;
 }
 

@@ -1,4 +1,7 @@
+// The command-line tool's terminal: password prompts, answers, password files and the progress line.
 #pragma once
+
+#include "crypto/VXsecmem.h"
 
 #include <cstdint>
 #include <string>
@@ -8,12 +11,15 @@ bool StdinIsTerminal();
 bool StderrIsTerminal();
 
 // Prompts on the terminal (standard error) and reads one line from standard input without echo.
-// Throws std::runtime_error when there is no terminal or input ends.
-std::string ReadSecretLine(const std::string& prompt);
+// Echo comes back on every way out: return, exception, and SIGINT, SIGTERM or SIGHUP, which then
+// end the program as they would have without the prompt. Throws std::runtime_error when there is
+// no terminal or input ends.
+TSecureBuffer ReadSecretLine(const std::string& prompt);
 // Prompts on standard error and reads one line from standard input; false at end of input.
 bool ReadAnswerLine(const std::string& prompt, std::string& answer);
-// Reads the first line of a file ("-" for standard input) without its line end.
-std::string ReadFirstLine(const std::string& path);
+// Reads the first line of a file ("-" for standard input) without its line end. Nothing of the
+// file passes through a stream buffer that would keep a copy of it.
+TSecureBuffer ReadFirstLine(const std::string& path);
 
 // A one-line progress display on standard error, redrawn in place; silent when standard error is
 // not a terminal. Redraws at most every 100 ms.

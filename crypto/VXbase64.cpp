@@ -1,3 +1,4 @@
+// Base64 text form of cipher output, as the text operations use it.
 #include "crypto/VXbase64.h"
 
 #include <array>

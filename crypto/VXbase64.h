@@ -1,3 +1,4 @@
+// Base64 text form of cipher output, as the text operations use it.
 #pragma once
 
 #include <cstdint>

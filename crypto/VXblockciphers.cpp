@@ -1,3 +1,4 @@
+// The block cipher base shared by every 64- and 128-bit cipher: modes, chaining, tails and known-answer checks.
 #include "crypto/VXblockciphers.h"
 
 #include "crypto/VXsecmem.h"
@@ -90,7 +91,7 @@ std::size_t TVX_blockcipherN<N>::Prepare(std::span<const std::uint8_t> in, std::
 }
 
 template <std::size_t N>
-void TVX_blockcipherN<N>::DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+void TVX_blockcipherN<N>::DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const
 {
     for (std::size_t b = 0; b < blocks; ++b) {
         DoEncryptBlock(in + b * N, out + b * N);
@@ -98,7 +99,7 @@ void TVX_blockcipherN<N>::DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* 
 }
 
 template <std::size_t N>
-void TVX_blockcipherN<N>::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+void TVX_blockcipherN<N>::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const
 {
     for (std::size_t b = 0; b < blocks; ++b) {
         DoDecryptBlock(in + b * N, out + b * N);
@@ -106,9 +107,10 @@ void TVX_blockcipherN<N>::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* 
 }
 
 template <std::size_t N>
-void TVX_blockcipherN<N>::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+void TVX_blockcipherN<N>::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                                             std::uint8_t* chain) const
 {
-    std::uint8_t* cv = m_chainBlock.data();
+    std::uint8_t* cv = chain;
     for (std::size_t b = 0; b < blocks; ++b) {
         XorBlock<N>(cv, cv, in + b * N);
         DoEncryptBlock(cv, cv);
@@ -132,7 +134,7 @@ void TVX_blockcipherN<N>::CbcEncrypt(std::span<const std::uint8_t> in, std::span
 {
     const std::size_t size = Prepare(in, out);
     const std::size_t blocks = size / N;
-    DoCbcEncryptBlocks(in.data(), out.data(), blocks);
+    DoCbcEncryptBlocks(in.data(), out.data(), blocks, m_chainBlock.data());
     if (size % N != 0) {
         Tail(in.data() + blocks * N, out.data() + blocks * N, size % N);
     }

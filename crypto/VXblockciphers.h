@@ -1,3 +1,4 @@
+// The block cipher base shared by every 64- and 128-bit cipher: modes, chaining, tails and known-answer checks.
 #pragma once
 
 #include "crypto/VXcrypt.h"
@@ -43,10 +44,11 @@ protected:
     std::size_t BlockBytes() const final { return N; }
 
     // ECB over `blocks` consecutive blocks; in == out allowed.
-    virtual void DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks);
-    virtual void DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks);
+    virtual void DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const;
+    virtual void DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const;
     // CBC over whole blocks from m_chainBlock, leaving the last cipher block there; in == out allowed.
-    virtual void DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks);
+    virtual void DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                                    std::uint8_t* chain) const;
 
     std::array<std::uint8_t, N> m_initVector{};
     std::array<std::uint8_t, N> m_chainBlock{};

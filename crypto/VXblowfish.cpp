@@ -1,3 +1,4 @@
+// Blowfish: key schedule and block functions.
 #include "crypto/VXblowfish.h"
 
 #include "crypto/VXsecmem.h"
@@ -274,7 +275,7 @@ void TVX_blowfish::Wipe()
     r = a;
 }
 
-void TVX_blowfish::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out)
+void TVX_blowfish::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) const
 {
     std::uint32_t l = LoadBE32(in);
     std::uint32_t r = LoadBE32(in + 4);
@@ -283,7 +284,7 @@ void TVX_blowfish::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out)
     StoreBE32(out + 4, r);
 }
 
-void TVX_blowfish::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out)
+void TVX_blowfish::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) const
 {
     std::uint32_t l = LoadBE32(in);
     std::uint32_t r = LoadBE32(in + 4);
@@ -292,10 +293,11 @@ void TVX_blowfish::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out)
     StoreBE32(out + 4, r);
 }
 
-void TVX_blowfish::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+void TVX_blowfish::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                                      std::uint8_t* chain) const
 {
-    std::uint32_t l = LoadBE32(m_chainBlock.data());
-    std::uint32_t r = LoadBE32(m_chainBlock.data() + 4);
+    std::uint32_t l = LoadBE32(chain);
+    std::uint32_t r = LoadBE32(chain + 4);
     for (std::size_t b = 0; b < blocks; ++b, in += 8, out += 8) {
         l ^= LoadBE32(in);
         r ^= LoadBE32(in + 4);
@@ -303,13 +305,13 @@ void TVX_blowfish::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out,
         StoreBE32(out, l);
         StoreBE32(out + 4, r);
     }
-    StoreBE32(m_chainBlock.data(), l);
-    StoreBE32(m_chainBlock.data() + 4, r);
+    StoreBE32(chain, l);
+    StoreBE32(chain + 4, r);
 }
 
 // Decryption under CBC does not depend on the chain, so four independent blocks go through the
 // rounds side by side and their table look-ups overlap.
-void TVX_blowfish::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+void TVX_blowfish::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const
 {
     const std::uint32_t* p = m_p.data();
     for (; blocks >= 4; blocks -= 4, in += 32, out += 32) {

@@ -1,3 +1,4 @@
+// Blowfish: key schedule and block functions.
 #pragma once
 
 #include "crypto/VXblockciphers.h"
@@ -24,10 +25,11 @@ public:
 
 protected:
     void ExpandKey(std::span<const std::uint8_t> key, std::uint32_t sizeBits) override;
-    void DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) override;
-    void DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) override;
-    void DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) override;
-    void DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) override;
+    void DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) const override;
+    void DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) const override;
+    void DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const override;
+    void DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                            std::uint8_t* chain) const override;
 
 private:
     std::uint32_t F(std::uint32_t x) const;

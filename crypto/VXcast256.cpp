@@ -1,3 +1,4 @@
+// CAST-256: key schedule and block functions.
 #include "crypto/VXcast256.h"
 
 #include "crypto/VXlanes.h"
@@ -356,7 +357,7 @@ void TVX_cast256::ExpandKey(std::span<const std::uint8_t> key, std::uint32_t siz
     SecureFill(k, 0);
 }
 
-void TVX_cast256::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out)
+void TVX_cast256::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) const
 {
     TLanes<1> x;
     LoadLanes<1, kBigEndian>(x, in);
@@ -364,7 +365,7 @@ void TVX_cast256::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out)
     StoreLanes<1, kBigEndian>(x, out);
 }
 
-void TVX_cast256::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out)
+void TVX_cast256::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) const
 {
     TLanes<1> x;
     LoadLanes<1, kBigEndian>(x, in);
@@ -372,10 +373,11 @@ void TVX_cast256::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out)
     StoreLanes<1, kBigEndian>(x, out);
 }
 
-void TVX_cast256::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+void TVX_cast256::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                                     std::uint8_t* chain) const
 {
     TLanes<1> x;
-    LoadLanes<1, kBigEndian>(x, m_chainBlock.data());
+    LoadLanes<1, kBigEndian>(x, chain);
     for (std::size_t b = 0; b < blocks; ++b, in += 16, out += 16) {
 #pragma GCC unroll 16
         for (std::size_t w = 0; w < 4; ++w) {
@@ -384,11 +386,11 @@ void TVX_cast256::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, 
         EncryptLanes<1>(x, m_kr.data(), m_km.data());
         StoreLanes<1, kBigEndian>(x, out);
     }
-    StoreLanes<1, kBigEndian>(x, m_chainBlock.data());
+    StoreLanes<1, kBigEndian>(x, chain);
 }
 
 // CBC decryption does not depend on the chain, so several blocks go through the rounds together.
-void TVX_cast256::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+void TVX_cast256::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const
 {
     constexpr std::size_t kLanes = 2;
     for (; blocks >= kLanes; blocks -= kLanes, in += 16 * kLanes, out += 16 * kLanes) {

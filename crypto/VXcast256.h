@@ -1,3 +1,4 @@
+// CAST-256: key schedule and block functions.
 #pragma once
 
 #include "crypto/VXblockciphers.h"
@@ -25,10 +26,11 @@ public:
 
 protected:
     void ExpandKey(std::span<const std::uint8_t> key, std::uint32_t sizeBits) override;
-    void DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) override;
-    void DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) override;
-    void DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) override;
-    void DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) override;
+    void DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) const override;
+    void DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) const override;
+    void DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const override;
+    void DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                            std::uint8_t* chain) const override;
 
 private:
     // Rotation keys (0 to 31) and masking keys, four of each per quad-round.

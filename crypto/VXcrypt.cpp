@@ -1,3 +1,4 @@
+// The cipher library's base: errors, stream shapes, the hash and cipher classes and the stream operations.
 #include "crypto/VXcrypt.h"
 
 #include "crypto/VXbase64.h"
@@ -35,19 +36,6 @@ std::size_t ReadPiece(TVX_readstream& source, std::span<std::uint8_t> buffer)
     }
     return got;
 }
-
-class TWipeOnExit
-{
-public:
-    explicit TWipeOnExit(std::span<std::uint8_t> bytes, std::uint8_t fill) : m_bytes(bytes), m_fill(fill) {}
-    TWipeOnExit(const TWipeOnExit&) = delete;
-    TWipeOnExit& operator=(const TWipeOnExit&) = delete;
-    ~TWipeOnExit() { SecureFill(m_bytes, m_fill); }
-
-private:
-    std::span<std::uint8_t> m_bytes;
-    std::uint8_t m_fill;
-};
 } // namespace
 
 void TVX_hash::FeedText(std::string_view text)
@@ -76,10 +64,8 @@ void TVX_cipher::KeyFromPassword(std::string_view password, const TVX_hashclass&
     if (m_isReady) {
         Wipe();
     }
-    std::vector<std::uint8_t> digest;
     try {
-        digest.resize(static_cast<std::size_t>(hashClass.HashSize / 8));
-        TWipeOnExit wipeDigest(digest, 0xFF);
+        TSecureBuffer digest(static_cast<std::size_t>(hashClass.HashSize / 8));
         {
             auto hash = hashClass.Create();
             hash->Start();
@@ -96,8 +82,8 @@ void TVX_cipher::KeyFromPassword(std::string_view password, const TVX_hashclass&
 template <bool Encrypt>
 std::uint64_t TVX_cipher::Stream(TVX_readstream& source, TVX_writestream& destination, std::uint64_t size)
 {
-    std::array<std::uint8_t, kStreamChunk> buffer;
-    TWipeOnExit wipeBuffer(buffer, 0);
+    // Used only when a stream cannot lend its bytes; wiped as far as it was.
+    TSecureBuffer buffer(kStreamChunk, TSecureUse::Bulk);
     std::uint64_t count = 0;
     auto transform = [this](std::span<const std::uint8_t> in, std::span<std::uint8_t> out) {
         if (Encrypt) {
@@ -113,6 +99,7 @@ std::uint64_t TVX_cipher::Stream(TVX_readstream& source, TVX_writestream& destin
             lent = source.Lend(request);
             got = lent.size();
         } else {
+            buffer.Touch(request);
             got = ReadPiece(source, std::span(buffer).first(request));
         }
         count += got;
@@ -126,6 +113,7 @@ std::uint64_t TVX_cipher::Stream(TVX_readstream& source, TVX_writestream& destin
             destination.Commit(got);
         } else {
             if (!lent.empty()) {
+                buffer.Touch(lent.size());
                 std::copy(lent.begin(), lent.end(), buffer.begin());
             }
             const auto data = std::span(buffer).first(got);

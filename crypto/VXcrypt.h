@@ -1,3 +1,4 @@
+// The cipher library's base: errors, stream shapes, the hash and cipher classes and the stream operations.
 #pragma once
 
 #include <cstddef>
@@ -230,8 +231,8 @@ protected:
     virtual void ExpandKey(std::span<const std::uint8_t> key, std::uint32_t sizeBits) = 0;
 
     // One block under the current schedule, no checks; in == out allowed.
-    virtual void DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) = 0;
-    virtual void DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) = 0;
+    virtual void DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) const = 0;
+    virtual void DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) const = 0;
 
     virtual std::size_t BlockBytes() const = 0;
     void RequireReady() const;

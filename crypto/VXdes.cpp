@@ -1,3 +1,4 @@
+// DES and triple DES: key schedules and block functions.
 #include "crypto/VXdes.h"
 
 #include "crypto/VXsecmem.h"
@@ -337,7 +338,7 @@ void TVX_3des::ExpandKey(std::span<const std::uint8_t> key, std::uint32_t sizeBi
     SecureFill(buffer, 0);
 }
 
-void TVX_3des::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out)
+void TVX_3des::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) const
 {
     std::uint32_t l = LoadBE32(in);
     std::uint32_t r = LoadBE32(in + 4);
@@ -348,7 +349,7 @@ void TVX_3des::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out)
     StoreBE32(out + 4, r);
 }
 
-void TVX_3des::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out)
+void TVX_3des::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) const
 {
     std::uint32_t l = LoadBE32(in);
     std::uint32_t r = LoadBE32(in + 4);
@@ -359,7 +360,7 @@ void TVX_3des::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out)
     StoreBE32(out + 4, r);
 }
 
-void TVX_3des::DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+void TVX_3des::DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const
 {
     const std::size_t done = blocks - blocks % kWide;
     TripleBlocks<true>(m_schedules, in, out, blocks);
@@ -368,7 +369,7 @@ void TVX_3des::DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::s
     }
 }
 
-void TVX_3des::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+void TVX_3des::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const
 {
     const std::size_t done = blocks - blocks % kWide;
     TripleBlocks<false>(m_schedules, in, out, blocks);
@@ -377,13 +378,14 @@ void TVX_3des::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::s
     }
 }
 
-void TVX_3des::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+void TVX_3des::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                                  std::uint8_t* chain) const
 {
     // The permutations are bit moves, so they commute with XOR: IP(P ^ C) = IP(P) ^ IP(C), and
     // IP(C) is the rounds' output before FP. The chain therefore stays in permuted form and only the
     // plain text's IP and the cipher text's FP remain, both off the serial path.
-    std::uint32_t l = LoadBE32(m_chainBlock.data());
-    std::uint32_t r = LoadBE32(m_chainBlock.data() + 4);
+    std::uint32_t l = LoadBE32(chain);
+    std::uint32_t r = LoadBE32(chain + 4);
     InitialPermutation(l, r);
     for (std::size_t b = 0; b < blocks; ++b, in += 8, out += 8) {
         std::uint32_t pl = LoadBE32(in);
@@ -399,8 +401,8 @@ void TVX_3des::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std
         StoreBE32(out + 4, cr);
     }
     FinalPermutation(l, r);
-    StoreBE32(m_chainBlock.data(), l);
-    StoreBE32(m_chainBlock.data() + 4, r);
+    StoreBE32(chain, l);
+    StoreBE32(chain + 4, r);
 }
 
 bool TVX_3des::CheckVectors()

@@ -1,3 +1,4 @@
+// ICE: S-boxes, key schedule of any level and block functions.
 #include "crypto/VXice.h"
 
 #include "crypto/VXsecmem.h"
@@ -226,20 +227,21 @@ void TVX_ice::ExpandKey(std::span<const std::uint8_t> key, std::uint32_t sizeBit
     IceKeySchedule(key, sizeBits, 1);
 }
 
-void TVX_ice::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out)
+void TVX_ice::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) const
 {
     IceEncrypt(in, out);
 }
 
-void TVX_ice::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out)
+void TVX_ice::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) const
 {
     IceDecrypt(in, out);
 }
 
-void TVX_ice::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+void TVX_ice::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                                 std::uint8_t* chain) const
 {
-    std::uint32_t l = LoadBE32(m_chainBlock.data());
-    std::uint32_t r = LoadBE32(m_chainBlock.data() + 4);
+    std::uint32_t l = LoadBE32(chain);
+    std::uint32_t r = LoadBE32(chain + 4);
     for (std::size_t b = 0; b < blocks; ++b, in += 8, out += 8) {
         l ^= LoadBE32(in);
         r ^= LoadBE32(in + 4);
@@ -247,11 +249,11 @@ void TVX_ice::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std:
         StoreBE32(out, l);
         StoreBE32(out + 4, r);
     }
-    StoreBE32(m_chainBlock.data(), l);
-    StoreBE32(m_chainBlock.data() + 4, r);
+    StoreBE32(chain, l);
+    StoreBE32(chain + 4, r);
 }
 
-void TVX_ice::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+void TVX_ice::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const
 {
     for (; blocks >= 2; blocks -= 2, in += 16, out += 16) {
         IceDecrypt2(in, out);

@@ -1,3 +1,4 @@
+// ICE: S-boxes, key schedule of any level and block functions.
 #pragma once
 
 #include "crypto/VXblockciphers.h"
@@ -54,8 +55,9 @@ public:
 
 protected:
     void ExpandKey(std::span<const std::uint8_t> key, std::uint32_t sizeBits) override;
-    void DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) override;
-    void DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) override;
-    void DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) override;
-    void DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) override;
+    void DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) const override;
+    void DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) const override;
+    void DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const override;
+    void DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                            std::uint8_t* chain) const override;
 };

@@ -1,3 +1,4 @@
+// Several 128-bit blocks side by side as 32-bit word lanes, for round functions written once.
 #pragma once
 
 #include "crypto/VXblockciphers.h"

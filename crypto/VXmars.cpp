@@ -1,3 +1,4 @@
+// MARS: key schedule and block functions.
 #include "crypto/VXmars.h"
 
 #include "crypto/VXlanes.h"
@@ -435,7 +436,7 @@ void TVX_mars::ExpandKey(std::span<const std::uint8_t> key, std::uint32_t sizeBi
     }
 }
 
-void TVX_mars::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out)
+void TVX_mars::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) const
 {
     TLanes<1> x;
     LoadLanes<1, kBigEndian>(x, in);
@@ -443,7 +444,7 @@ void TVX_mars::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out)
     StoreLanes<1, kBigEndian>(x, out);
 }
 
-void TVX_mars::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out)
+void TVX_mars::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) const
 {
     TLanes<1> x;
     LoadLanes<1, kBigEndian>(x, in);
@@ -451,10 +452,11 @@ void TVX_mars::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out)
     StoreLanes<1, kBigEndian>(x, out);
 }
 
-void TVX_mars::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+void TVX_mars::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                                  std::uint8_t* chain) const
 {
     TLanes<1> x;
-    LoadLanes<1, kBigEndian>(x, m_chainBlock.data());
+    LoadLanes<1, kBigEndian>(x, chain);
     for (std::size_t b = 0; b < blocks; ++b, in += 16, out += 16) {
         for (std::size_t w = 0; w < 4; ++w) {
             x[0][w] ^= LoadLE32(in + 4 * w);
@@ -462,11 +464,11 @@ void TVX_mars::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std
         EncryptLanes<1>(x, m_k.data());
         StoreLanes<1, kBigEndian>(x, out);
     }
-    StoreLanes<1, kBigEndian>(x, m_chainBlock.data());
+    StoreLanes<1, kBigEndian>(x, chain);
 }
 
 // CBC decryption does not depend on the chain, so two blocks go through the rounds together.
-void TVX_mars::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+void TVX_mars::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const
 {
     constexpr std::size_t kLanes = 2;
     for (; blocks >= kLanes; blocks -= kLanes, in += 16 * kLanes, out += 16 * kLanes) {

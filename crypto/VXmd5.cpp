@@ -1,3 +1,4 @@
+// MD5, the hash that turns a password into a key.
 #include "crypto/VXmd5.h"
 
 #include "crypto/VXblockciphers.h"

@@ -1,3 +1,4 @@
+// MD5, the hash that turns a password into a key.
 #pragma once
 
 #include "crypto/VXcrypt.h"

@@ -1,3 +1,4 @@
+// Reader and writer over memory for the stream operations.
 #pragma once
 
 #include "crypto/VXcrypt.h"

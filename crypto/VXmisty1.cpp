@@ -1,3 +1,4 @@
+// MISTY1: key schedule and block functions.
 #include "crypto/VXmisty1.h"
 
 #include "crypto/VXsecmem.h"
@@ -148,7 +149,7 @@ void TVX_misty1::ExpandKey(std::span<const std::uint8_t> key, std::uint32_t size
     }
 }
 
-void TVX_misty1::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out)
+void TVX_misty1::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) const
 {
     const std::uint32_t d0 = LoadBE32(in);
     const std::uint32_t d1 = LoadBE32(in + 4);
@@ -171,7 +172,7 @@ void TVX_misty1::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out)
     StoreBE32(out + 4, (h0 << 16) | l0);
 }
 
-void TVX_misty1::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out)
+void TVX_misty1::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) const
 {
     const std::uint32_t d1 = LoadBE32(in);
     const std::uint32_t d0 = LoadBE32(in + 4);
@@ -196,7 +197,7 @@ void TVX_misty1::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out)
 
 // Two blocks through the rounds side by side: the chain of S-box look-ups inside one block is
 // serial, and the second block fills the wait.
-void TVX_misty1::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+void TVX_misty1::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const
 {
     for (; blocks >= 2; blocks -= 2, in += 16, out += 16) {
         const std::uint32_t a1 = LoadBE32(in), a0 = LoadBE32(in + 4);

@@ -1,3 +1,4 @@
+// MISTY1: key schedule and block functions.
 #pragma once
 
 #include "crypto/VXblockciphers.h"
@@ -24,9 +25,9 @@ public:
 
 protected:
     void ExpandKey(std::span<const std::uint8_t> key, std::uint32_t sizeBits) override;
-    void DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) override;
-    void DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) override;
-    void DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) override;
+    void DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) const override;
+    void DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) const override;
+    void DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const override;
 
 private:
     void FO(std::uint32_t h, std::uint32_t l, std::uint32_t& outH, std::uint32_t& outL, int k) const;

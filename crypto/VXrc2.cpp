@@ -1,3 +1,4 @@
+// RC2: key schedule and block functions.
 #include "crypto/VXrc2.h"
 
 #include "crypto/VXsecmem.h"
@@ -232,14 +233,14 @@ void TVX_rc2::ExpandKey(std::span<const std::uint8_t> key, std::uint32_t sizeBit
     SecureFill(l, 0);
 }
 
-void TVX_rc2::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out)
+void TVX_rc2::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) const
 {
     TWords16 w = Load16(in);
     Encrypt(w, m_k.data());
     Store16(out, w);
 }
 
-void TVX_rc2::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out)
+void TVX_rc2::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) const
 {
     std::uint32_t w[4];
     for (std::size_t i = 0; i < 4; ++i) {
@@ -252,7 +253,7 @@ void TVX_rc2::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out)
     }
 }
 
-void TVX_rc2::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+void TVX_rc2::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const
 {
     for (; blocks >= 3; blocks -= 3, in += 24, out += 24) {
         std::uint32_t w[12];
@@ -270,9 +271,10 @@ void TVX_rc2::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::si
     }
 }
 
-void TVX_rc2::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+void TVX_rc2::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                                 std::uint8_t* chain) const
 {
-    TWords16 w = Load16(m_chainBlock.data());
+    TWords16 w = Load16(chain);
     for (std::size_t b = 0; b < blocks; ++b, in += 8, out += 8) {
         const TWords16 p = Load16(in);
         w.r0 ^= p.r0;
@@ -282,7 +284,7 @@ void TVX_rc2::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std:
         Encrypt(w, m_k.data());
         Store16(out, w);
     }
-    Store16(m_chainBlock.data(), w);
+    Store16(chain, w);
 }
 
 bool TVX_rc2::CheckVectors()

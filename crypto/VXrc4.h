@@ -1,3 +1,4 @@
+// RC4, the one stream cipher, with its piece-by-piece restart.
 #pragma once
 
 #include "crypto/VXcrypt.h"

@@ -1,3 +1,4 @@
+// RC6: key schedule and block functions.
 #include "crypto/VXrc6.h"
 
 #include "crypto/VXlanes.h"
@@ -139,7 +140,7 @@ void TVX_rc6::ExpandKey(std::span<const std::uint8_t> key, std::uint32_t sizeBit
     SecureFill(l, 0);
 }
 
-void TVX_rc6::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out)
+void TVX_rc6::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) const
 {
     TLanes<1> x;
     LoadLanes<1, kBigEndian>(x, in);
@@ -147,7 +148,7 @@ void TVX_rc6::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out)
     StoreLanes<1, kBigEndian>(x, out);
 }
 
-void TVX_rc6::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out)
+void TVX_rc6::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) const
 {
     TLanes<1> x;
     LoadLanes<1, kBigEndian>(x, in);
@@ -155,10 +156,11 @@ void TVX_rc6::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out)
     StoreLanes<1, kBigEndian>(x, out);
 }
 
-void TVX_rc6::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+void TVX_rc6::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                                 std::uint8_t* chain) const
 {
     TLanes<1> x;
-    LoadLanes<1, kBigEndian>(x, m_chainBlock.data());
+    LoadLanes<1, kBigEndian>(x, chain);
     for (std::size_t b = 0; b < blocks; ++b, in += 16, out += 16) {
 #pragma GCC unroll 16
         for (std::size_t w = 0; w < 4; ++w) {
@@ -167,12 +169,12 @@ void TVX_rc6::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std:
         EncryptLanes<1>(x, m_s.data());
         StoreLanes<1, kBigEndian>(x, out);
     }
-    StoreLanes<1, kBigEndian>(x, m_chainBlock.data());
+    StoreLanes<1, kBigEndian>(x, chain);
 }
 
 // CBC decryption does not depend on the chain, so several blocks go through the rounds together
 // and their multiplications overlap.
-void TVX_rc6::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+void TVX_rc6::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const
 {
     constexpr std::size_t kLanes = 2;
     for (; blocks >= kLanes; blocks -= kLanes, in += 16 * kLanes, out += 16 * kLanes) {

@@ -1,3 +1,4 @@
+// Rijndael (AES): key schedule, portable block functions and the AES-NI path.
 #include "crypto/VXrijndael.h"
 
 #include "crypto/VXsecmem.h"
@@ -548,7 +549,7 @@ void TVX_rijndael::DecryptPortable(const std::uint8_t* in, std::uint8_t* out) co
     StoreLE32(out + 12, Pack(is[B0(s3)], is[B1(s2)], is[B2(s1)], is[B3(s0)]) ^ rk[3]);
 }
 
-void TVX_rijndael::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out)
+void TVX_rijndael::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) const
 {
 #ifdef VX_RIJNDAEL_X86
     if (ActivePath() != TPath::Portable) {
@@ -559,7 +560,7 @@ void TVX_rijndael::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out)
     EncryptPortable(in, out);
 }
 
-void TVX_rijndael::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out)
+void TVX_rijndael::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) const
 {
 #ifdef VX_RIJNDAEL_X86
     if (ActivePath() != TPath::Portable) {
@@ -570,7 +571,7 @@ void TVX_rijndael::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out)
     DecryptPortable(in, out);
 }
 
-void TVX_rijndael::DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+void TVX_rijndael::DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const
 {
 #ifdef VX_RIJNDAEL_X86
     if (const TPath path = ActivePath(); path != TPath::Portable) {
@@ -583,7 +584,7 @@ void TVX_rijndael::DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, st
     }
 }
 
-void TVX_rijndael::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+void TVX_rijndael::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const
 {
 #ifdef VX_RIJNDAEL_X86
     if (const TPath path = ActivePath(); path != TPath::Portable) {
@@ -596,17 +597,17 @@ void TVX_rijndael::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, st
     }
 }
 
-void TVX_rijndael::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+void TVX_rijndael::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                                      std::uint8_t* chain) const
 {
 #ifdef VX_RIJNDAEL_X86
     if (ActivePath() != TPath::Portable) {
-        ByRounds(m_rounds, [&](auto nr) {
-            CbcEncryptNi<decltype(nr)::value>(m_encKeys.data(), m_chainBlock.data(), in, out, blocks);
-        });
+        ByRounds(m_rounds,
+                 [&](auto nr) { CbcEncryptNi<decltype(nr)::value>(m_encKeys.data(), chain, in, out, blocks); });
         return;
     }
 #endif
-    std::uint8_t* cv = m_chainBlock.data();
+    std::uint8_t* cv = chain;
     for (; blocks > 0; --blocks, in += 16, out += 16) {
         for (int i = 0; i < 16; ++i) {
             cv[i] = static_cast<std::uint8_t>(cv[i] ^ in[i]);

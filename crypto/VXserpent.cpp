@@ -1,3 +1,4 @@
+// Serpent: key schedule and block functions.
 #include "crypto/VXserpent.h"
 
 #include "crypto/VXsecmem.h"
@@ -640,7 +641,7 @@ void TVX_serpent::ExpandKey(std::span<const std::uint8_t> key, std::uint32_t siz
     SecureFill(w, 0);
 }
 
-void TVX_serpent::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out)
+void TVX_serpent::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) const
 {
     std::uint32_t x0 = LoadLE32(in);
     std::uint32_t x1 = LoadLE32(in + 4);
@@ -653,7 +654,7 @@ void TVX_serpent::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out)
     StoreLE32(out + 12, x3);
 }
 
-void TVX_serpent::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out)
+void TVX_serpent::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) const
 {
     std::uint32_t x0 = LoadLE32(in);
     std::uint32_t x1 = LoadLE32(in + 4);
@@ -666,12 +667,13 @@ void TVX_serpent::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out)
     StoreLE32(out + 12, x3);
 }
 
-void TVX_serpent::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+void TVX_serpent::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                                     std::uint8_t* chain) const
 {
-    std::uint32_t x0 = LoadLE32(m_chainBlock.data());
-    std::uint32_t x1 = LoadLE32(m_chainBlock.data() + 4);
-    std::uint32_t x2 = LoadLE32(m_chainBlock.data() + 8);
-    std::uint32_t x3 = LoadLE32(m_chainBlock.data() + 12);
+    std::uint32_t x0 = LoadLE32(chain);
+    std::uint32_t x1 = LoadLE32(chain + 4);
+    std::uint32_t x2 = LoadLE32(chain + 8);
+    std::uint32_t x3 = LoadLE32(chain + 12);
     for (std::size_t b = 0; b < blocks; ++b, in += 16, out += 16) {
         x0 ^= LoadLE32(in);
         x1 ^= LoadLE32(in + 4);
@@ -683,13 +685,13 @@ void TVX_serpent::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, 
         StoreLE32(out + 8, x2);
         StoreLE32(out + 12, x3);
     }
-    StoreLE32(m_chainBlock.data(), x0);
-    StoreLE32(m_chainBlock.data() + 4, x1);
-    StoreLE32(m_chainBlock.data() + 8, x2);
-    StoreLE32(m_chainBlock.data() + 12, x3);
+    StoreLE32(chain, x0);
+    StoreLE32(chain + 4, x1);
+    StoreLE32(chain + 8, x2);
+    StoreLE32(chain + 12, x3);
 }
 
-void TVX_serpent::DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+void TVX_serpent::DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const
 {
 #ifdef VX_SERPENT_AVX2
     const TPath path = ActivePath();
@@ -706,7 +708,7 @@ void TVX_serpent::DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std
     }
 }
 
-void TVX_serpent::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+void TVX_serpent::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const
 {
 #ifdef VX_SERPENT_AVX2
     const TPath path = ActivePath();

@@ -1,3 +1,4 @@
+// The TEA-shaped cipher with its own round: key schedule and block functions.
 #pragma once
 
 #include "crypto/VXblockciphers.h"
@@ -26,10 +27,11 @@ public:
 
 protected:
     void ExpandKey(std::span<const std::uint8_t> key, std::uint32_t sizeBits) override;
-    void DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) override;
-    void DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) override;
-    void DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) override;
-    void DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) override;
+    void DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) const override;
+    void DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) const override;
+    void DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const override;
+    void DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                            std::uint8_t* chain) const override;
 
 private:
     std::array<std::uint32_t, 4> m_k{};

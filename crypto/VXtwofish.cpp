@@ -1,3 +1,4 @@
+// Twofish: key schedule and block functions.
 #include "crypto/VXtwofish.h"
 
 #include "crypto/VXsecmem.h"
@@ -238,7 +239,7 @@ inline void TVX_twofish::DecryptWords(std::uint32_t& a, std::uint32_t& b, std::u
     }
 }
 
-void TVX_twofish::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out)
+void TVX_twofish::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) const
 {
     std::uint32_t a = LoadLE32(in) ^ m_k[0];
     std::uint32_t b = LoadLE32(in + 4) ^ m_k[1];
@@ -251,7 +252,7 @@ void TVX_twofish::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out)
     StoreLE32(out + 12, b ^ m_k[7]);
 }
 
-void TVX_twofish::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out)
+void TVX_twofish::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) const
 {
     std::uint32_t c = LoadLE32(in) ^ m_k[4];
     std::uint32_t d = LoadLE32(in + 4) ^ m_k[5];
@@ -264,12 +265,13 @@ void TVX_twofish::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out)
     StoreLE32(out + 12, d ^ m_k[3]);
 }
 
-void TVX_twofish::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+void TVX_twofish::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                                     std::uint8_t* chain) const
 {
-    std::uint32_t a = LoadLE32(m_chainBlock.data());
-    std::uint32_t b = LoadLE32(m_chainBlock.data() + 4);
-    std::uint32_t c = LoadLE32(m_chainBlock.data() + 8);
-    std::uint32_t d = LoadLE32(m_chainBlock.data() + 12);
+    std::uint32_t a = LoadLE32(chain);
+    std::uint32_t b = LoadLE32(chain + 4);
+    std::uint32_t c = LoadLE32(chain + 8);
+    std::uint32_t d = LoadLE32(chain + 12);
     for (std::size_t i = 0; i < blocks; ++i, in += 16, out += 16) {
         a ^= LoadLE32(in) ^ m_k[0];
         b ^= LoadLE32(in + 4) ^ m_k[1];
@@ -287,10 +289,10 @@ void TVX_twofish::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, 
         StoreLE32(out + 8, c);
         StoreLE32(out + 12, d);
     }
-    StoreLE32(m_chainBlock.data(), a);
-    StoreLE32(m_chainBlock.data() + 4, b);
-    StoreLE32(m_chainBlock.data() + 8, c);
-    StoreLE32(m_chainBlock.data() + 12, d);
+    StoreLE32(chain, a);
+    StoreLE32(chain + 4, b);
+    StoreLE32(chain + 8, c);
+    StoreLE32(chain + 12, d);
 }
 
 namespace
@@ -307,7 +309,7 @@ constexpr std::size_t kInFlight = 4;
 #endif
 
 // Independent blocks go through the rounds side by side so that their table look-ups overlap.
-VX_NO_VECTORIZE void TVX_twofish::DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+VX_NO_VECTORIZE void TVX_twofish::DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const
 {
     for (; blocks >= kInFlight; blocks -= kInFlight, in += 16 * kInFlight, out += 16 * kInFlight) {
         std::uint32_t a[kInFlight], b[kInFlight], c[kInFlight], d[kInFlight];
@@ -349,7 +351,7 @@ VX_NO_VECTORIZE void TVX_twofish::DoEncryptBlocks(const std::uint8_t* in, std::u
     }
 }
 
-VX_NO_VECTORIZE void TVX_twofish::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks)
+VX_NO_VECTORIZE void TVX_twofish::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const
 {
     for (; blocks >= kInFlight; blocks -= kInFlight, in += 16 * kInFlight, out += 16 * kInFlight) {
         std::uint32_t a[kInFlight], b[kInFlight], c[kInFlight], d[kInFlight];

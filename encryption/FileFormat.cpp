@@ -1,4 +1,4 @@
-// The encrypted file format: its header, the output names and the two per-file operations.
+// The encrypted file format: header, output names, the password key and the single-file operations.
 #include "encryption/FileFormat.h"
 
 #include "crypto/VXmd5.h"
@@ -12,13 +12,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-namespace
-{
-std::span<const std::uint8_t> AsBytes(std::string_view text)
-{
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
+namespace {
 // Parses the two ASCII digits; -1 unless they read as 00 to 12.
 int ParseIndex(std::uint8_t tens, std::uint8_t units)
 {
@@ -171,32 +165,36 @@ TDigest Md5Of(std::span<const std::uint8_t> data)
 
 TPasswordKey::TPasswordKey(std::string_view typedUtf8)
 {
-    for (std::string& bytes : PasswordCandidates(typedUtf8)) {
-        TCandidate candidate;
-        candidate.digest = Md5Of(AsBytes(bytes));
-        candidate.check = Md5Of(candidate.digest);
-        candidate.bytes = std::move(bytes);
+    auto md5Into = [](std::span<const std::uint8_t> data, TSecureBuffer& digest) {
+        TVX_md5 hash;
+        hash.Start();
+        hash.Feed(data);
+        hash.Finish(digest);
+    };
+    std::vector<TSecureBuffer> candidates = PasswordCandidates(typedUtf8);
+    m_candidates.reserve(candidates.size());
+    for (TSecureBuffer& bytes : candidates) {
+        TCandidate candidate{std::move(bytes), TSecureBuffer(16), TSecureBuffer(16)};
+        md5Into(candidate.bytes, candidate.digest);
+        md5Into(candidate.digest, candidate.check);
         m_candidates.push_back(std::move(candidate));
     }
 }
 
-TPasswordKey::~TPasswordKey()
-{
-    for (TCandidate& c : m_candidates) {
-        SecureFill(c.bytes, 0);
-        SecureFill(c.digest, 0xFF);
-        SecureFill(c.check, 0xFF);
-    }
-}
+// The candidates wipe themselves.
+TPasswordKey::~TPasswordKey() = default;
 
-std::optional<TPasswordKey::TMatch> TPasswordKey::Match(const TDigest& stored) const
+std::optional<TPasswordKey::TMatch> TPasswordKey::Match(std::span<const std::uint8_t> stored) const
 {
+    auto equal = [&stored](const TSecureBuffer& digest) {
+        return std::equal(digest.begin(), digest.end(), stored.begin(), stored.end());
+    };
     for (const TCandidate& c : m_candidates) {
-        if (c.check == stored) {
-            return TMatch{&c.bytes, THeaderForm::Check};
+        if (equal(c.check)) {
+            return TMatch{c.bytes.View(), THeaderForm::Check};
         }
-        if (c.digest == stored) {
-            return TMatch{&c.bytes, THeaderForm::Legacy};
+        if (equal(c.digest)) {
+            return TMatch{c.bytes.View(), THeaderForm::Legacy};
         }
     }
     return std::nullopt;
@@ -284,7 +282,7 @@ TEncryptOutcome EncryptSingleFile(const TFileRef& source, const TPasswordKey& pa
     TWipeCipher wipeCipher(cipher);
 
     TOutputFile output(source, outputName, reader.Permissions(), options);
-    std::array<std::uint8_t, kHeaderSize> header{};
+    TSecureBuffer header(kHeaderSize);
     std::copy(kMarker.begin(), kMarker.end(), header.begin());
     header[3] = static_cast<std::uint8_t>('0' + algorithm.Index / 10);
     header[4] = static_cast<std::uint8_t>('0' + algorithm.Index % 10);
@@ -307,10 +305,11 @@ TDecryptOutcome DecryptSingleFile(const TFileRef& source, const TPasswordKey& pa
                                   const TFileOptions& options)
 {
     TFileReader reader(source);
-    std::array<std::uint8_t, kHeaderSize> header{};
+    // The older header form stores the key itself.
+    TSecureBuffer header(kHeaderSize);
     const std::size_t got = reader.Read(header);
-    TDecryptOutcome outcome{TDecryptResult::NotEncrypted, {}};
-    switch (ClassifyHeader(std::span(header).first(got))) {
+    TDecryptOutcome outcome{TDecryptResult::NotEncrypted, {}, -1, THeaderForm::Check, {}, {}};
+    switch (ClassifyHeader(std::span<const std::uint8_t>(header).first(got))) {
     case THeaderKind::Plain:
         return outcome;
     case THeaderKind::Damaged:
@@ -321,9 +320,7 @@ TDecryptOutcome DecryptSingleFile(const TFileRef& source, const TPasswordKey& pa
         break;
     }
     const int index = ParseIndex(header[3], header[4]);
-    TDigest stored{};
-    std::copy(header.begin() + 5, header.end(), stored.begin());
-    const auto match = password.Match(stored);
+    const auto match = password.Match(std::span<const std::uint8_t>(header).subspan(5));
     if (!match) {
         outcome.Result = TDecryptResult::BadPassword;
         return outcome;
@@ -339,7 +336,7 @@ TDecryptOutcome DecryptSingleFile(const TFileRef& source, const TPasswordKey& pa
     outcome.KeyBytes = match->bytes;
 
     TVX_cipher& cipher = ciphers.Cipher(index);
-    cipher.KeyFromPassword<TVX_md5>(*match->bytes);
+    cipher.KeyFromPassword<TVX_md5>(match->bytes);
     TWipeCipher wipeCipher(cipher);
 
     const std::uint64_t size = reader.Size();

@@ -1,6 +1,7 @@
-// The encrypted file format: its header, the output names and the two per-file operations.
+// The encrypted file format: header, output names, the password key and the single-file operations.
 #pragma once
 
+#include "crypto/VXsecmem.h"
 #include "encryption/Algorithms.h"
 #include "platform/FileRef.h"
 
@@ -62,23 +63,25 @@ public:
     TPasswordKey& operator=(const TPasswordKey&) = delete;
 
     // The bytes a new file is keyed with.
-    const std::string& Bytes() const { return m_candidates.front().bytes; }
+    std::string_view Bytes() const { return m_candidates.front().bytes.View(); }
     // The 16 bytes a new file's header stores.
-    const TDigest& Check() const { return m_candidates.front().check; }
+    std::span<const std::uint8_t> Check() const { return m_candidates.front().check; }
 
     struct TMatch
     {
-        const std::string* bytes;
+        std::string_view bytes;
         THeaderForm form;
     };
-    std::optional<TMatch> Match(const TDigest& stored) const;
+    std::optional<TMatch> Match(std::span<const std::uint8_t> stored) const;
 
 private:
+    // Each candidate is its password bytes, MD5 of them (the key) and MD5 of that (the check),
+    // all held where they are wiped and never copied.
     struct TCandidate
     {
-        std::string bytes;
-        TDigest digest;
-        TDigest check;
+        TSecureBuffer bytes;
+        TSecureBuffer digest;
+        TSecureBuffer check;
     };
     std::vector<TCandidate> m_candidates;
 };
@@ -129,7 +132,7 @@ struct TDecryptOutcome
     int AlgorithmIndex = -1;
     THeaderForm Form = THeaderForm::Check;
     // The password bytes that matched the header; owned by the TPasswordKey.
-    const std::string* KeyBytes = nullptr;
+    std::string_view KeyBytes;
     TFileIdentity OutputIdentity{};
 };
 

@@ -1,3 +1,4 @@
+// The byte forms of a typed password: Unicode normalisation and the Windows-1252 rule.
 #include "encryption/PasswordBytes.h"
 
 #include "crypto/VXsecmem.h"
@@ -15,14 +16,7 @@
 #include <utf8proc.h>
 #endif
 
-namespace
-{
-void WipeString(std::string& s)
-{
-    SecureFill(s, 0);
-    s.clear();
-}
-
+namespace {
 // Windows-1252 bytes 0x80 to 0x9F. The five bytes that the code page leaves undefined map to the
 // control characters of the same number, as Windows' own conversion does.
 constexpr char32_t kHighTable[32] = {
@@ -44,10 +38,11 @@ std::optional<std::uint8_t> Windows1252Byte(char32_t c)
     return std::nullopt;
 }
 
-// Decodes strict UTF-8 (no overlongs, no surrogates); nullopt for anything else.
-std::optional<std::u32string> DecodeUtf8(std::string_view text)
+// Walks strict UTF-8 (no overlongs, no surrogates), handing each code point to `visit` as it
+// goes, so that the password's code points never gather in a buffer of their own. False for
+// anything that is not UTF-8, or as soon as `visit` returns false.
+template <class TVisit> bool DecodeUtf8(std::string_view text, TVisit visit)
 {
-    std::u32string out;
     for (std::size_t i = 0; i < text.size();) {
         const auto b0 = static_cast<unsigned char>(text[i]);
         std::size_t extra = 0;
@@ -68,41 +63,46 @@ std::optional<std::u32string> DecodeUtf8(std::string_view text)
             c = b0 & 0x07;
             minimum = 0x10000;
         } else {
-            return std::nullopt;
+            return false;
         }
         if (i + extra >= text.size()) {
-            return std::nullopt;
+            return false;
         }
         for (std::size_t k = 1; k <= extra; ++k) {
             const auto b = static_cast<unsigned char>(text[i + k]);
             if ((b & 0xC0) != 0x80) {
-                return std::nullopt;
+                return false;
             }
             c = (c << 6) | (b & 0x3F);
         }
         if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            return std::nullopt;
+            return false;
         }
-        out.push_back(c);
+        if (!visit(c)) {
+            return false;
+        }
         i += extra + 1;
     }
-    return out;
+    return true;
 }
 
-std::optional<std::string> ToWindows1252(std::string_view utf8)
+bool IsUtf8(std::string_view text)
 {
-    const auto decoded = DecodeUtf8(utf8);
-    if (!decoded) {
-        return std::nullopt;
-    }
-    std::string out;
-    for (char32_t c : *decoded) {
+    return DecodeUtf8(text, [](char32_t) { return true; });
+}
+
+std::optional<TSecureBuffer> ToWindows1252(std::string_view utf8)
+{
+    TSecureBuffer out;
+    const bool ok = DecodeUtf8(utf8, [&out](char32_t c) {
         const auto b = Windows1252Byte(c);
-        if (!b) {
-            WipeString(out);
-            return std::nullopt;
+        if (b) {
+            out.PushBack(*b);
         }
-        out.push_back(static_cast<char>(*b));
+        return b.has_value();
+    });
+    if (!ok) {
+        return std::nullopt;
     }
     return out;
 }
@@ -113,9 +113,9 @@ enum class TForm
     NFD
 };
 
-std::optional<std::string> Normalize(std::string_view utf8, TForm form)
+std::optional<TSecureBuffer> Normalize(std::string_view utf8, TForm form)
 {
-    if (!DecodeUtf8(utf8)) {
+    if (!IsUtf8(utf8)) {
         return std::nullopt;
     }
 #ifndef VX_NO_UTF8PROC
@@ -127,7 +127,7 @@ std::optional<std::string> Normalize(std::string_view utf8, TForm form)
     if (size < 0 || result == nullptr) {
         return std::nullopt;
     }
-    std::string out(reinterpret_cast<const char*>(result), static_cast<std::size_t>(size));
+    TSecureBuffer out(std::span<const std::uint8_t>(result, static_cast<std::size_t>(size)));
     SecureFill(std::span(result, static_cast<std::size_t>(size)), 0);
     std::free(result);
     return out;
@@ -142,10 +142,12 @@ std::optional<std::string> Normalize(std::string_view utf8, TForm form)
     if (size <= 0 && !wide.empty()) {
         return std::nullopt;
     }
-    normal.resize(static_cast<std::size_t>(size));
     const int outSize = WideCharToMultiByte(CP_UTF8, 0, normal.data(), size, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(outSize), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, normal.data(), size, out.data(), outSize, nullptr, nullptr);
+    TSecureBuffer out(static_cast<std::size_t>(outSize > 0 ? outSize : 0));
+    WideCharToMultiByte(CP_UTF8, 0, normal.data(), size, reinterpret_cast<char*>(out.data()), outSize, nullptr,
+                        nullptr);
+    SecureFill(std::as_writable_bytes(std::span(wide)), 0);
+    SecureFill(std::as_writable_bytes(std::span(normal)), 0);
     return out;
 #else
 #error "Unicode normalisation needs utf8proc"
@@ -153,36 +155,31 @@ std::optional<std::string> Normalize(std::string_view utf8, TForm form)
 }
 } // namespace
 
-std::string PasswordBytes(std::string_view utf8)
+TSecureBuffer PasswordBytes(std::string_view utf8)
 {
     auto nfc = Normalize(utf8, TForm::NFC);
     if (!nfc) {
-        return std::string(utf8);
+        return TSecureBuffer(utf8);
     }
-    if (auto ansi = ToWindows1252(*nfc)) {
-        WipeString(*nfc);
+    if (auto ansi = ToWindows1252(nfc->View())) {
         return std::move(*ansi);
     }
     return std::move(*nfc);
 }
 
-std::vector<std::string> PasswordCandidates(std::string_view utf8)
+std::vector<TSecureBuffer> PasswordCandidates(std::string_view utf8)
 {
-    std::vector<std::string> out;
-    auto add = [&out](std::optional<std::string> bytes) {
-        if (!bytes) {
-            return;
-        }
-        if (std::find(out.begin(), out.end(), *bytes) == out.end()) {
+    std::vector<TSecureBuffer> out;
+    out.reserve(5);
+    auto add = [&out](std::optional<TSecureBuffer> bytes) {
+        if (bytes && std::find(out.begin(), out.end(), *bytes) == out.end()) {
             out.push_back(std::move(*bytes));
-        } else {
-            WipeString(*bytes);
         }
     };
     add(PasswordBytes(utf8));
     add(Normalize(utf8, TForm::NFC));
     add(Normalize(utf8, TForm::NFD));
     add(ToWindows1252(utf8));
-    add(std::string(utf8));
+    add(TSecureBuffer(utf8));
     return out;
 }

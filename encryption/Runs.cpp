@@ -2,6 +2,7 @@
 #include "encryption/Runs.h"
 
 #include "crypto/VXmd5.h"
+#include "crypto/VXsecmem.h"
 #include "platform/FileStream.h"
 #include "platform/Files.h"
 #include "wipe/funkcije_u.h"
@@ -19,15 +20,18 @@ namespace
 class TCompareWriter final : public TVX_writestream
 {
 public:
-    TCompareWriter(TFileReader& expected, const std::string& output) : m_expected(expected), m_output(output) {}
+    TCompareWriter(TFileReader& expected, const std::string& output)
+        : m_expected(expected), m_output(output), m_buffer(TVX_cipher::kStreamChunk, TSecureUse::Bulk)
+    {
+    }
 
     void Write(std::span<const std::uint8_t> data) override
     {
-        std::array<std::uint8_t, TVX_cipher::kStreamChunk> buffer;
         while (!data.empty()) {
-            const std::size_t n = std::min(data.size(), buffer.size());
-            if (m_expected.Read(std::span(buffer).first(n)) != n ||
-                std::memcmp(buffer.data(), data.data(), n) != 0) {
+            const std::size_t n = std::min(data.size(), m_buffer.size());
+            m_buffer.Touch(n);
+            if (m_expected.Read(std::span(m_buffer).first(n)) != n ||
+                std::memcmp(m_buffer.data(), data.data(), n) != 0) {
                 Fail();
             }
             data = data.subspan(n);
@@ -51,6 +55,8 @@ private:
 
     TFileReader& m_expected;
     std::string m_output;
+    // Holds the plaintext side of the comparison.
+    TSecureBuffer m_buffer;
 };
 
 void Verify(bool decryptOutput, TVX_cipher& cipher, TFileReader& produced, std::uint64_t producedSize,
@@ -213,7 +219,7 @@ void VerifyEncryptionAt(const TFileRef& source, const TFileRef& output, const TP
     Verify(true, cipher, produced, size < kHeaderSize ? 0 : size - kHeaderSize, expected, output.Path());
 }
 
-void VerifyDecryptionAt(const TFileRef& source, const TFileRef& output, const std::string& keyBytes,
+void VerifyDecryptionAt(const TFileRef& source, const TFileRef& output, std::string_view keyBytes,
                         int algorithmIndex, TCipherSet& ciphers)
 {
     TVX_cipher& cipher = ciphers.Cipher(algorithmIndex);
@@ -243,7 +249,7 @@ void VerifyEncryption(const std::string& source, const std::string& output, cons
     VerifyEncryptionAt(AnchorPath(source), AnchorPath(output), password, algorithmIndex, ciphers);
 }
 
-void VerifyDecryption(const std::string& source, const std::string& output, const std::string& keyBytes,
+void VerifyDecryption(const std::string& source, const std::string& output, std::string_view keyBytes,
                       int algorithmIndex, TCipherSet& ciphers)
 {
     VerifyDecryptionAt(AnchorPath(source), AnchorPath(output), keyBytes, algorithmIndex, ciphers);
@@ -484,7 +490,7 @@ void TFileRun::DecryptOne(const TFileRef& file, const TPasswordKey& password, co
     if (options.Verify) {
         const TFileRef output{file.folder, NameOfPath(outcome.OutputPath), outcome.OutputIdentity};
         try {
-            VerifyDecryptionAt(file, output, *outcome.KeyBytes, outcome.AlgorithmIndex, m_ciphers);
+            VerifyDecryptionAt(file, output, outcome.KeyBytes, outcome.AlgorithmIndex, m_ciphers);
         } catch (...) {
             RemoveOutput(output);
             throw;

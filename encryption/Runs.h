@@ -165,5 +165,5 @@ std::vector<std::string> ExpandFolder(const std::string& folder);
 // source's body. Raises std::runtime_error naming the file on any difference.
 void VerifyEncryption(const std::string& source, const std::string& output, const TPasswordKey& password,
                       int algorithmIndex, TCipherSet& ciphers);
-void VerifyDecryption(const std::string& source, const std::string& output, const std::string& keyBytes,
+void VerifyDecryption(const std::string& source, const std::string& output, std::string_view keyBytes,
                       int algorithmIndex, TCipherSet& ciphers);

@@ -123,7 +123,8 @@ std::string SystemErrorText(int systemError)
 }
 #endif
 
-TFileReader::TFileReader(const std::string& path) : m_path(path), m_handle(kNoHandle), m_buffer(kIoBuffer)
+TFileReader::TFileReader(const std::string& path)
+    : m_path(path), m_handle(kNoHandle), m_buffer(kIoBuffer, TSecureUse::Bulk)
 {
 #ifdef _WIN32
     m_handle = CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -236,6 +237,7 @@ std::size_t TFileReader::Read(std::span<std::uint8_t> buffer)
             }
             m_begin = 0;
             m_end = ReadSystem(m_buffer.data(), m_buffer.size());
+            m_buffer.Touch(m_end);
             if (m_end == 0) {
                 break;
             }
@@ -264,6 +266,7 @@ std::span<const std::uint8_t> TFileReader::Lend(std::size_t size)
                 break;
             }
             m_end += got;
+            m_buffer.Touch(m_end);
         }
     }
     const std::size_t n = std::min(size, m_end - m_begin);
@@ -306,7 +309,7 @@ std::uint64_t TFileReader::Size() const
 }
 
 TFileWriter::TFileWriter(const std::string& path, TCreateMode mode, unsigned permissions)
-    : m_path(path), m_handle(kNoHandle), m_buffer(kIoBuffer)
+    : m_path(path), m_handle(kNoHandle), m_buffer(kIoBuffer, TSecureUse::Bulk)
 {
 #ifdef _WIN32
     (void)permissions;
@@ -403,6 +406,7 @@ void TFileWriter::Write(std::span<const std::uint8_t> data)
             return;
         }
     }
+    m_buffer.Touch(m_used + data.size());
     std::memcpy(m_buffer.data() + m_used, data.data(), data.size());
     m_used += data.size();
 }
@@ -415,6 +419,7 @@ std::span<std::uint8_t> TFileWriter::Reserve(std::size_t size)
     if (m_used + size > m_buffer.size()) {
         Flush();
     }
+    m_buffer.Touch(m_used + size);
     return {m_buffer.data() + m_used, size};
 }
 

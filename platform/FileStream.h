@@ -2,6 +2,7 @@
 #pragma once
 
 #include "crypto/VXcrypt.h"
+#include "crypto/VXsecmem.h"
 #include "platform/FileRef.h"
 
 #include <cstdint>
@@ -31,19 +32,6 @@ private:
 // The text of a system error number (errno on POSIX, GetLastError on Win32).
 std::string SystemErrorText(int systemError);
 
-// An I/O buffer left uninitialised: the pages a small file never reaches are never touched, so a run
-// over many small files does not pay for clearing a large buffer each time.
-class TIoBuffer
-{
-public:
-    explicit TIoBuffer(std::size_t size) : m_data(std::make_unique_for_overwrite<std::uint8_t[]>(size)), m_size(size) {}
-    std::uint8_t* data() { return m_data.get(); }
-    std::size_t size() const { return m_size; }
-
-private:
-    std::unique_ptr<std::uint8_t[]> m_data;
-    std::size_t m_size;
-};
 
 // Reads a file through a large buffer, so the cipher's 8192-byte pieces cost no system call each.
 class TFileReader final : public TVX_readstream
@@ -74,7 +62,8 @@ private:
 
     std::string m_path;
     TNativeHandle m_handle;
-    TIoBuffer m_buffer;
+    // Plaintext passes through it on one side of every run: wiped when the stream goes.
+    TSecureBuffer m_buffer;
     std::size_t m_begin = 0;
     std::size_t m_end = 0;
 };
@@ -117,7 +106,8 @@ private:
 
     std::string m_path;
     TNativeHandle m_handle;
-    TIoBuffer m_buffer;
+    // Plaintext passes through it on one side of every run: wiped when the stream goes.
+    TSecureBuffer m_buffer;
     std::size_t m_used = 0;
 };
 

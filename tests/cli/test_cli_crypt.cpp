@@ -9,9 +9,7 @@
 #include <map>
 #include <random>
 
-namespace
-{
-using TBytes = std::vector<std::uint8_t>;
+namespace {
 
 TProcessResult Cli(const std::vector<std::string>& args, const std::string& input = {})
 {

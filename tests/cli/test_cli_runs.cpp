@@ -10,9 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace
-{
-using TBytes = std::vector<std::uint8_t>;
+namespace {
 
 TProcessResult Cli(const std::vector<std::string>& args)
 {

@@ -1,24 +1,21 @@
 // In-place encryption killed with SIGKILL at random moments: whatever the moment, every file must
 // still hold its plaintext, or a complete encryption of it, under its name or (while its source is
 // being shredded) beside it as NAME.enc.
+#include "tests/support/Bytes.h"
 #include "tests/support/DecryptCheck.h"
 #include "tests/support/TempDir.h"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
-#include <map>
-#include <random>
-#include <thread>
-
 #include <csignal>
 #include <fcntl.h>
+#include <gtest/gtest.h>
+#include <map>
+#include <random>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
-namespace
-{
-using TBytes = std::vector<std::uint8_t>;
+namespace {
 using TClock = std::chrono::steady_clock;
 
 struct TFileSet

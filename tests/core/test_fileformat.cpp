@@ -2,6 +2,7 @@
 // header handling, password forms, and what is left behind when something goes wrong.
 #include "crypto/VXblockciphers.h"
 #include "crypto/VXmd5.h"
+#include "crypto/VXsecmem.h"
 #include "encryption/FileFormat.h"
 #include "encryption/PasswordBytes.h"
 #include "platform/FileStream.h"
@@ -10,6 +11,7 @@
 #include "tests/support/TempDir.h"
 #include "tests/support/VectorFile.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #ifndef VX_TESTS_WITHOUT_ORACLES
 #include <openssl/evp.h>
@@ -21,15 +23,14 @@
 #include <random>
 
 #ifndef _WIN32
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
 
-namespace
-{
-using TBytes = std::vector<std::uint8_t>;
+namespace {
 
 #ifdef VX_TESTS_WITHOUT_ORACLES
 // No OpenSSL here: our own MD5 stands in, which the cipher tests pin to the published vectors.
@@ -54,10 +55,6 @@ TBytes OracleMd5(const TBytes& data)
 // Blowfish in ECB from OpenSSL, and the file's chaining built on it here, independently of ours.
 TBytes OracleBlowfishFile(const TBytes& passwordBytes, const TBytes& plain)
 {
-    static OSSL_PROVIDER* legacy = OSSL_PROVIDER_load(nullptr, "legacy");
-    static OSSL_PROVIDER* standard = OSSL_PROVIDER_load(nullptr, "default");
-    (void)legacy;
-    (void)standard;
     const TBytes key = OracleMd5(passwordBytes);
     EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
     EVP_EncryptInit_ex(ctx, EVP_bf_ecb(), nullptr, nullptr, nullptr);
@@ -127,6 +124,44 @@ TEST_F(FileFormat, BlowfishFilesMatchAnIndependentImplementationAtEveryLength)
     }
 }
 #endif
+
+// What the file operations leave in memory: every block that held plaintext or a form of the
+// password is wiped before it goes back, and the password's blocks were locked where allowed.
+std::vector<std::pair<std::size_t, bool>> g_released; // size, locked
+bool g_anyUnwiped = false;
+
+void RecordRelease(std::span<const std::uint8_t> wiped, bool locked)
+{
+    g_released.emplace_back(wiped.size(), locked);
+    g_anyUnwiped = g_anyUnwiped || std::any_of(wiped.begin(), wiped.end(), [](std::uint8_t b) { return b != 0; });
+}
+
+TEST_F(FileFormat, PlaintextBuffersAndPasswordFormsAreWipedWhenReleased)
+{
+    const std::size_t length = 300000;
+    WriteAll(dir / "diary", RandomBytes(length, 21));
+    g_released.clear();
+    g_anyUnwiped = false;
+    SetSecureReleaseHook(&RecordRelease);
+    {
+        // Typed decomposed: the password has several byte forms to try.
+        const TPasswordKey password("cafe\xCC\x81 au lait");
+        ASSERT_EQ(EncryptSingleFile(dir / "diary", password, 4, ciphers).Result, TEncryptResult::Encrypted);
+        ASSERT_EQ(DecryptSingleFile(dir / "diary.enc", password, ciphers).Result, TDecryptResult::Decrypted);
+    }
+    SetSecureReleaseHook(nullptr);
+    EXPECT_FALSE(g_anyUnwiped);
+    // The reader and the writer of each operation held the whole file.
+    const auto wholeFile = std::count_if(g_released.begin(), g_released.end(),
+                                         [&](const auto& r) { return r.first >= length && !r.second; });
+    EXPECT_GE(wholeFile, 4);
+    // Each byte form with its key digest and header check.
+    const auto locked = std::count_if(g_released.begin(), g_released.end(), [](const auto& r) { return r.second; });
+    if (mlock(&length, 1) == 0) {
+        munlock(&length, 1);
+        EXPECT_GE(locked, 3 * 3);
+    }
+}
 
 TEST_F(FileFormat, HeaderHoldsACheckThatIsNeitherTheKeyNorItsPlainDigest)
 {
@@ -243,15 +278,18 @@ TEST_F(FileFormat, AnEncryptedFileDecryptsUnderAnyName)
 
 TEST(PasswordForms, TypedTextBecomesWindows1252OrUtf8AfterNfc)
 {
-    EXPECT_EQ(Text(PasswordBytes("abc")), Text("abc"));
-    EXPECT_EQ(Text(PasswordBytes("\xE2\x82\xAC" "uro")), (TBytes{0x80, 'u', 'r', 'o'}));
-    EXPECT_EQ(Text(PasswordBytes("caf\xC3\xA9")), (TBytes{'c', 'a', 'f', 0xE9}));
+    EXPECT_EQ(Text(std::string(PasswordBytes("abc").View())), Text("abc"));
+    EXPECT_EQ(Text(std::string(PasswordBytes("\xE2\x82\xAC"
+                                             "uro")
+                                   .View())),
+              (TBytes{0x80, 'u', 'r', 'o'}));
+    EXPECT_EQ(Text(std::string(PasswordBytes("caf\xC3\xA9").View())), (TBytes{'c', 'a', 'f', 0xE9}));
     // Decomposed input is composed first, so it keys like the composed text.
-    EXPECT_EQ(Text(PasswordBytes("cafe\xCC\x81")), (TBytes{'c', 'a', 'f', 0xE9}));
+    EXPECT_EQ(Text(std::string(PasswordBytes("cafe\xCC\x81").View())), (TBytes{'c', 'a', 'f', 0xE9}));
     // Outside Windows-1252: UTF-8 bytes.
-    EXPECT_EQ(PasswordBytes("\xD0\xB6"), "\xD0\xB6");
+    EXPECT_EQ(PasswordBytes("\xD0\xB6").View(), "\xD0\xB6");
     // Not UTF-8 at all (a password file in a legacy encoding): byte for byte.
-    EXPECT_EQ(PasswordBytes("caf\xE9"), "caf\xE9");
+    EXPECT_EQ(PasswordBytes("caf\xE9").View(), "caf\xE9");
 }
 
 TEST_F(FileFormat, DecryptionTriesTheOtherByteFormsOfTheSameText)

@@ -9,8 +9,6 @@
 #include "tests/support/PlatformTest.h"
 #include "tests/support/TempDir.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -18,6 +16,9 @@
 #include <set>
 
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -25,9 +26,7 @@
 #include <unistd.h>
 #endif
 
-namespace
-{
-using TBytes = std::vector<std::uint8_t>;
+namespace {
 
 struct TRecordingView final : TRunView
 {
@@ -283,14 +282,22 @@ TEST_F(Runs, VerificationCatchesAnOutputThatDoesNotGiveItsSourceBack)
     TCipherSet ciphers;
     const TEncryptOutcome outcome = EncryptSingleFile(a, key, 0, ciphers);
     EXPECT_NO_THROW(VerifyEncryption(a, outcome.OutputPath, key, 0, ciphers));
-    TBytes damaged = ReadAll(outcome.OutputPath);
+    const TBytes good = ReadAll(outcome.OutputPath);
+    // One bit flipped.
+    TBytes damaged = good;
     damaged[12345] ^= 1;
     WriteAll(outcome.OutputPath, damaged);
     EXPECT_THROW(VerifyEncryption(a, outcome.OutputPath, key, 0, ciphers), std::runtime_error);
-    damaged.pop_back();
-    WriteAll(outcome.OutputPath, ReadAll(outcome.OutputPath));
-    WriteAll(outcome.OutputPath, TBytes(damaged.begin(), damaged.end()));
-    EXPECT_THROW(VerifyEncryption(a, outcome.OutputPath, key, 0, ciphers), std::runtime_error);
+    // Cut short, every byte it keeps right: at the end of a piece what is left decrypts exactly
+    // like the start of the source, so only the length can tell.
+    for (std::size_t kept : {std::size_t{8192}, std::size_t{16384}, good.size() - kHeaderSize - 1}) {
+        SCOPED_TRACE(kept);
+        WriteAll(outcome.OutputPath,
+                 TBytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(kHeaderSize + kept)));
+        EXPECT_THROW(VerifyEncryption(a, outcome.OutputPath, key, 0, ciphers), std::runtime_error);
+    }
+    WriteAll(outcome.OutputPath, good);
+    EXPECT_NO_THROW(VerifyEncryption(a, outcome.OutputPath, key, 0, ciphers));
 
     // Through a run with verification on, a good file goes all the way.
     run.WorkList = {a};
@@ -370,13 +377,52 @@ protected:
     bool mounted = false;
 };
 
+// Names created in a folder while it is watched: what a run wrote, however it names its outputs.
+class TCreationWatch
+{
+public:
+    explicit TCreationWatch(const std::string& folder) : m_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+    {
+        EXPECT_GE(m_fd, 0) << std::strerror(errno);
+        EXPECT_GE(inotify_add_watch(m_fd, folder.c_str(), IN_CREATE | IN_MOVED_TO), 0) << std::strerror(errno);
+    }
+    ~TCreationWatch() { ::close(m_fd); }
+    TCreationWatch(const TCreationWatch&) = delete;
+    TCreationWatch& operator=(const TCreationWatch&) = delete;
+
+    std::vector<std::string> Created()
+    {
+        std::vector<std::string> names;
+        alignas(inotify_event) char buffer[4096];
+        ssize_t got = 0;
+        while ((got = ::read(m_fd, buffer, sizeof buffer)) > 0) {
+            for (ssize_t at = 0; at < got;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                names.emplace_back(event->len != 0 ? event->name : "");
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+        return names;
+    }
+
+private:
+    int m_fd;
+};
+
 TEST_F(RunsOnSmallVolume, NoRoomForTheOutputStopsBeforeWritingAnything)
 {
     const std::string fits = Make("volume/fits", 20000, 17);
     const std::string tooBig = Make("volume/too-big", 150000, 18);
-    run.WorkList = {fits, tooBig};
+    run.WorkList = {fits};
     TRunOptions options;
     options.SourceAction = TSourceAction::Delete;
+    run.RunEncryption("pw", options, view);
+    EXPECT_EQ(DecryptsTo(fits, "pw"), contents[fits]);
+
+    // The volume now has room for neither the output nor a part of it worth writing: the check
+    // must refuse before any file is created, not leave it to the write that fails.
+    TCreationWatch watch(mountPoint);
+    run.WorkList = {tooBig};
     try {
         run.RunEncryption("pw", options, view);
         FAIL() << "no error";
@@ -384,7 +430,7 @@ TEST_F(RunsOnSmallVolume, NoRoomForTheOutputStopsBeforeWritingAnything)
         EXPECT_NE(std::string(e.what()).find(tooBig), std::string::npos) << e.what();
         EXPECT_NE(std::string(e.what()).find("space"), std::string::npos) << e.what();
     }
-    EXPECT_EQ(DecryptsTo(fits, "pw"), contents[fits]);
+    EXPECT_EQ(watch.Created(), std::vector<std::string>{}) << "an output was created before the space check";
     EXPECT_EQ(ReadAll(tooBig), contents[tooBig]);
     EXPECT_FALSE(Exists(tooBig + ".enc"));
 }

@@ -1,10 +1,9 @@
 #include "platform/Files.h"
+#include "tests/support/Bytes.h"
 #include "tests/support/MarkedBytes.h"
 #include "tests/support/PlatformTest.h"
 #include "tests/support/TempDir.h"
 #include "wipe/funkcije_u.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
@@ -14,15 +13,15 @@
 #include <set>
 
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
 
-namespace
-{
-using TBytes = std::vector<std::uint8_t>;
+namespace {
 
 // Records what a wipe shows, and the file's bytes (read through a second hard link) as each pass
 // starts, which is what the previous pass left.

@@ -11,9 +11,7 @@
 
 #include <random>
 
-namespace
-{
-using TBytes = std::vector<std::uint8_t>;
+namespace {
 
 TBytes Md5(std::string_view text)
 {

@@ -2,27 +2,16 @@
 // hardware path the processor offers, and an independent AES as oracle.
 #include "crypto/VXmd5.h"
 #include "crypto/VXrijndael.h"
+#include "tests/support/CipherCalls.h"
 #include "tests/support/VectorFile.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
-
 #include <random>
 #include <vector>
 
-namespace
-{
-using TBytes = std::vector<std::uint8_t>;
+namespace {
 using TPath = TVX_rijndael::TPath;
-
-TBytes RandomBytes(std::mt19937& rng, std::size_t size)
-{
-    TBytes bytes(size);
-    for (auto& b : bytes) {
-        b = static_cast<std::uint8_t>(rng());
-    }
-    return bytes;
-}
 
 // Restores the widest path however a test ends.
 class TPathLimit
@@ -45,15 +34,6 @@ std::vector<TPath> AvailablePaths()
     return paths;
 }
 
-TBytes Encrypt(const TBytes& key, std::uint32_t bits, const TBytes& plain)
-{
-    TVX_rijndael cipher;
-    cipher.KeySetup(key, bits);
-    TBytes block(16);
-    cipher.EncryptBlock(plain, block);
-    return block;
-}
-
 TEST(Rijndael, ShortKeysArePaddedWithZerosToTheNextStandardLength)
 {
     std::mt19937 rng(11);
@@ -73,8 +53,8 @@ TEST(Rijndael, ShortKeysArePaddedWithZerosToTheNextStandardLength)
         TVX_rijndael cipher;
         cipher.KeySetup(TBytes(key.begin(), key.begin() + c.bits / 8), c.bits);
         EXPECT_EQ(cipher.Rounds(), c.rounds);
-        EXPECT_EQ(ToHex(Encrypt(TBytes(key.begin(), key.begin() + c.bits / 8), c.bits, plain)),
-                  ToHex(Encrypt(padded, static_cast<std::uint32_t>(c.paddedBytes * 8), plain)));
+        EXPECT_EQ(ToHex(EncryptBlocks<TVX_rijndael>(TBytes(key.begin(), key.begin() + c.bits / 8), c.bits, plain)),
+                  ToHex(EncryptBlocks<TVX_rijndael>(padded, static_cast<std::uint32_t>(c.paddedBytes * 8), plain)));
     }
 }
 
@@ -83,11 +63,12 @@ TEST(Rijndael, PartialKeyBytesAreIgnored)
     std::mt19937 rng(12);
     const TBytes plain = RandomBytes(rng, 16);
     TBytes key = RandomBytes(rng, 32);
-    const TBytes whole = Encrypt(key, 128, plain);
+    const TBytes whole = EncryptBlocks<TVX_rijndael>(key, 128, plain);
     key[16] ^= 0xFF; // the half byte of a 132-bit size
-    EXPECT_EQ(ToHex(Encrypt(key, 132, plain)), ToHex(whole));
+    EXPECT_EQ(ToHex(EncryptBlocks<TVX_rijndael>(key, 132, plain)), ToHex(whole));
     // A 4-bit key holds no whole byte: it is the all-zero AES-128 key.
-    EXPECT_EQ(ToHex(Encrypt(key, 4, plain)), ToHex(Encrypt(TBytes(16, 0), 128, plain)));
+    EXPECT_EQ(ToHex(EncryptBlocks<TVX_rijndael>(key, 4, plain)),
+              ToHex(EncryptBlocks<TVX_rijndael>(TBytes(16, 0), 128, plain)));
 }
 
 TEST(Rijndael, WipeClearsTheRoundCount)

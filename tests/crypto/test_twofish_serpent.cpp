@@ -2,38 +2,17 @@
 // key length and many message lengths, and Serpent's vector paths against its portable one.
 #include "crypto/VXserpent.h"
 #include "crypto/VXtwofish.h"
+#include "tests/support/CipherCalls.h"
 #include "tests/support/VectorFile.h"
 
 #include <cryptopp/modes.h>
 #include <cryptopp/serpent.h>
 #include <cryptopp/twofish.h>
 #include <gtest/gtest.h>
-
 #include <random>
 #include <vector>
 
-namespace
-{
-using TBytes = std::vector<std::uint8_t>;
-
-TBytes RandomBytes(std::mt19937& rng, std::size_t size)
-{
-    TBytes bytes(size);
-    for (auto& b : bytes) {
-        b = static_cast<std::uint8_t>(rng());
-    }
-    return bytes;
-}
-
-template <class TCipher>
-TBytes EncryptOne(const TBytes& key, std::uint32_t bits, const TBytes& plain)
-{
-    TCipher cipher;
-    cipher.KeySetup(key, bits);
-    TBytes out(16);
-    cipher.EncryptBlock(plain, out);
-    return out;
-}
+namespace {
 
 // CBC with an explicit IV and a whole number of blocks, where the framework's rule and the
 // textbook mode coincide.
@@ -97,8 +76,8 @@ TEST(TwofishKeys, ShortKeysEqualTheirZeroPaddedStandardLength)
     for (std::uint32_t bits : {8u, 64u, 120u, 136u, 160u, 184u, 200u, 248u}) {
         SCOPED_TRACE(bits);
         const TBytes padded = TwofishStandardKey(key, bits);
-        EXPECT_EQ(ToHex(EncryptOne<TVX_twofish>(key, bits, plain)),
-                  ToHex(EncryptOne<TVX_twofish>(padded, static_cast<std::uint32_t>(padded.size() * 8), plain)));
+        EXPECT_EQ(ToHex(EncryptBlocks<TVX_twofish>(key, bits, plain)),
+                  ToHex(EncryptBlocks<TVX_twofish>(padded, static_cast<std::uint32_t>(padded.size() * 8), plain)));
     }
 }
 
@@ -109,16 +88,16 @@ TEST(TwofishKeys, OnlyWholeBytesOfTheSizeAreRead)
     TBytes key = RandomBytes(rng, 32);
     for (std::uint32_t bits : {4u, 132u, 196u, 252u}) {
         SCOPED_TRACE(bits);
-        const TBytes before = EncryptOne<TVX_twofish>(key, bits, plain);
+        const TBytes before = EncryptBlocks<TVX_twofish>(key, bits, plain);
         TBytes changed = key;
         for (std::size_t i = bits / 8; i < changed.size(); ++i) {
             changed[i] ^= 0xA5;
         }
-        EXPECT_EQ(ToHex(EncryptOne<TVX_twofish>(changed, bits, plain)), ToHex(before));
+        EXPECT_EQ(ToHex(EncryptBlocks<TVX_twofish>(changed, bits, plain)), ToHex(before));
         // A partial byte still selects the longer standard length, padded with zeros.
         const TBytes padded = TwofishStandardKey(key, bits);
         EXPECT_EQ(ToHex(before),
-                  ToHex(EncryptOne<TVX_twofish>(padded, static_cast<std::uint32_t>(padded.size() * 8), plain)));
+                  ToHex(EncryptBlocks<TVX_twofish>(padded, static_cast<std::uint32_t>(padded.size() * 8), plain)));
     }
 }
 
@@ -130,7 +109,7 @@ TEST(SerpentKeys, ProgramKeyEqualsTheFullKeyWithItsPaddingByte)
     TBytes full = key;
     full.push_back(0x01);
     full.resize(32, 0);
-    EXPECT_EQ(ToHex(EncryptOne<TVX_serpent>(key, 128, plain)), ToHex(EncryptOne<TVX_serpent>(full, 256, plain)));
+    EXPECT_EQ(ToHex(EncryptBlocks<TVX_serpent>(key, 128, plain)), ToHex(EncryptBlocks<TVX_serpent>(full, 256, plain)));
 }
 
 TEST(SerpentKeys, FullLengthKeyGetsNoPaddingBit)
@@ -142,8 +121,10 @@ TEST(SerpentKeys, FullLengthKeyGetsNoPaddingBit)
     TBytes withBit = key;
     withBit[31] = 0x01;
     // 248 bits pad to byte 31 = 0x01; the same bytes at 256 bits must stay as given.
-    EXPECT_EQ(ToHex(EncryptOne<TVX_serpent>(key, 248, plain)), ToHex(EncryptOne<TVX_serpent>(withBit, 256, plain)));
-    EXPECT_NE(ToHex(EncryptOne<TVX_serpent>(key, 256, plain)), ToHex(EncryptOne<TVX_serpent>(withBit, 256, plain)));
+    EXPECT_EQ(ToHex(EncryptBlocks<TVX_serpent>(key, 248, plain)),
+              ToHex(EncryptBlocks<TVX_serpent>(withBit, 256, plain)));
+    EXPECT_NE(ToHex(EncryptBlocks<TVX_serpent>(key, 256, plain)),
+              ToHex(EncryptBlocks<TVX_serpent>(withBit, 256, plain)));
 }
 
 TEST(SerpentKeys, PaddingBitSitsAtTheSizeAndPartialBytesAreIgnored)
@@ -157,8 +138,8 @@ TEST(SerpentKeys, PaddingBitSitsAtTheSizeAndPartialBytesAreIgnored)
         // nothing but zeros, whatever they hold.
         TBytes noisy = key;
         noisy[bits / 8] = 0xFF;
-        EXPECT_EQ(ToHex(EncryptOne<TVX_serpent>(noisy, bits, plain)),
-                  ToHex(EncryptOne<TVX_serpent>(SerpentFullKey(key, bits), 256, plain)));
+        EXPECT_EQ(ToHex(EncryptBlocks<TVX_serpent>(noisy, bits, plain)),
+                  ToHex(EncryptBlocks<TVX_serpent>(SerpentFullKey(key, bits), 256, plain)));
     }
 }
 

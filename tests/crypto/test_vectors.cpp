@@ -15,11 +15,11 @@
 #include "crypto/VXserpent.h"
 #include "crypto/VXtea.h"
 #include "crypto/VXtwofish.h"
+#include "tests/support/Bytes.h"
 #include "tests/support/VectorFile.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
+#include <gtest/gtest.h>
 #include <iterator>
 #include <memory>
 #include <ostream>
@@ -61,10 +61,8 @@ const TCipherCase kCases[] = {
     Case<TVX_ice>("Ice", "ice.txt"),
     Case<TVX_misty1>("Misty1", "misty1.txt"),
     Case<TVX_rc2>("RC2", "rc2.txt"),
-    Case<TVX_tea>("Tea", nullptr),
+    Case<TVX_tea>("Tea", "tea.txt"),
 };
-
-using TBytes = std::vector<std::uint8_t>;
 
 class CipherContract : public testing::TestWithParam<TCipherCase>
 {
