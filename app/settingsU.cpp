@@ -28,20 +28,14 @@ namespace
 constexpr const char* kPasswordValueName = "1";
 constexpr int kSourceActionCount = 3;
 
-std::span<const std::uint8_t> AsBytes(const std::string& text)
-{
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
 // MD5(password bytes): what the older form stored, and the key of every file with this password.
 TDigest KeyDigestOf(const QString& text)
 {
     QByteArray utf8 = text.toUtf8();
-    std::string bytes = PasswordBytes(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
+    const TSecureBuffer bytes =
+        PasswordBytes(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
     SecureFill(std::as_writable_bytes(std::span(utf8.data(), static_cast<std::size_t>(utf8.size()))), 0);
-    const TDigest digest = Md5Of(AsBytes(bytes));
-    SecureFill(bytes, 0);
-    return digest;
+    return Md5Of(std::span<const std::uint8_t>(bytes));
 }
 
 // MD5(MD5(password bytes)), the same check a file's header carries: it opens nothing by itself.

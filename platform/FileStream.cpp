@@ -149,7 +149,7 @@ TFileReader::TFileReader(const std::string& path)
     }
 }
 
-TFileReader::TFileReader(const TFileRef& file) : m_path(file.Path()), m_handle(kNoHandle), m_buffer(kIoBuffer)
+TFileReader::TFileReader(const TFileRef& file) : m_path(file.Path()), m_handle(kNoHandle), m_buffer(kIoBuffer, TSecureUse::Bulk)
 {
 #ifdef _WIN32
     // The entry itself, a reparse point included, so that a link put in the file's place is seen
@@ -327,7 +327,7 @@ TFileWriter::TFileWriter(const std::string& path, TCreateMode mode, unsigned per
 }
 
 TFileWriter::TFileWriter(const TFolder& folder, const std::string& name, TCreateMode mode, unsigned permissions)
-    : m_path(folder.PathOf(name)), m_handle(kNoHandle), m_buffer(kIoBuffer)
+    : m_path(folder.PathOf(name)), m_handle(kNoHandle), m_buffer(kIoBuffer, TSecureUse::Bulk)
 {
 #ifdef _WIN32
     (void)permissions;

@@ -11,6 +11,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <map>
 #include <random>
 #include <set>

@@ -9,6 +9,7 @@
 #include <array>
 #include <csignal>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <regex>
 #include <set>
 

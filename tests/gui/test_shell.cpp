@@ -46,8 +46,8 @@ QImage ImageOf(const QLabel* label)
 // An independent MD5 of the password's bytes.
 QByteArray KeyDigest(const QString& password)
 {
-    const std::string bytes = PasswordBytes(password.toStdString());
-    return QCryptographicHash::hash(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())),
+    const TSecureBuffer bytes = PasswordBytes(password.toStdString());
+    return QCryptographicHash::hash(QByteArray(bytes.View().data(), static_cast<qsizetype>(bytes.size())),
                                     QCryptographicHash::Md5);
 }
 
