@@ -378,6 +378,7 @@ protected:
     bool mounted = false;
 };
 
+#ifndef _WIN32
 // Names created in a folder while it is watched: what a run wrote, however it names its outputs.
 class TCreationWatch
 {
@@ -435,6 +436,7 @@ TEST_F(RunsOnSmallVolume, NoRoomForTheOutputStopsBeforeWritingAnything)
     EXPECT_EQ(ReadAll(tooBig), contents[tooBig]);
     EXPECT_FALSE(Exists(tooBig + ".enc"));
 }
+#endif
 
 TEST_F(RunsOnSmallVolume, FilesOnAReadOnlyVolumeCountAsInUse)
 {
