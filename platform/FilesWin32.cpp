@@ -551,27 +551,6 @@ void WalkInto(const std::shared_ptr<const TFolder>& folder, TTreeVisitor& visito
         }
     }
 }
-
-class TListingVisitor final : public TTreeVisitor
-{
-public:
-    explicit TListingVisitor(TTreeListing& out) : m_out(out) {}
-    void File(const TFileRef& file) override
-    {
-        m_out.files.push_back(file.Path());
-        m_out.fileRefs.push_back(file);
-    }
-    void Other(const std::string& path) override { m_out.others.push_back(path); }
-    void Unreadable(const std::string& path) override { m_out.unreadable.push_back(path); }
-    void FolderDone(const std::shared_ptr<const TFolder>& parent, const std::string& name,
-                    const TFileIdentity&) override
-    {
-        m_out.folders.push_back(parent->PathOf(name));
-    }
-
-private:
-    TTreeListing& m_out;
-};
 } // namespace
 
 void WalkTree(const std::string& folder, TTreeVisitor& visitor)
@@ -592,13 +571,6 @@ void WalkTree(const std::string& folder, TTreeVisitor& visitor)
     WalkInto(top, visitor);
 }
 
-TTreeListing ListTree(const std::string& folder)
-{
-    TTreeListing out;
-    TListingVisitor visitor(out);
-    WalkTree(folder, visitor);
-    return out;
-}
 
 bool IsVolumeRoot(const std::string& path)
 {
