@@ -37,6 +37,7 @@ TSecureBuffer ReadPassword(const std::optional<std::string>& passwordFile, bool 
 struct TCommonOptions
 {
     std::optional<std::string> passwordFile;
+    bool recursive = false;
     std::vector<std::string> paths;
 };
 
@@ -48,6 +49,8 @@ TCommonOptions ParseOptions(const std::vector<std::string>& args)
         const std::string& option = *next;
         if (option == "--password-file") {
             options.passwordFile = reader.Value(option);
+        } else if (option == "-r" || option == "--recursive") {
+            options.recursive = true;
         } else {
             throw EUsage("unknown option '" + option + "'");
         }
@@ -85,6 +88,19 @@ TSourceAction ParseSourceAction(const std::string& word)
     throw EUsage("--source takes leave, delete or shred, not '" + word + "'");
 }
 
+// Every short name of every algorithm, in the list's order.
+std::string AcceptedNames()
+{
+    std::string names;
+    for (const TAlgorithmInfo& info : AlgorithmTable()) {
+        for (const char c : info.Names) {
+            names += c == ',' ? std::string(", ") : std::string(1, c);
+        }
+        names += info.Index + 1 < kAlgorithmCount ? ", " : "";
+    }
+    return names;
+}
+
 TRunCommand ParseRunCommand(const std::vector<std::string>& args, bool encrypting)
 {
     TRunCommand command;
@@ -109,9 +125,9 @@ TRunCommand ParseRunCommand(const std::vector<std::string>& args, bool encryptin
             const std::string name = reader.Value(option);
             command.options.AlgorithmIndex = FindAlgorithm(name);
             if (command.options.AlgorithmIndex < 0) {
-                throw EUsage("unknown algorithm '" + name + "' (see 'vellumox-cli algorithms')");
+                throw EUsage("unknown algorithm '" + name + "': give an index 0 to 12 or one of " + AcceptedNames());
             }
-        } else if (encrypting && option == "--keep-date") {
+        } else if (option == "--keep-date") {
             command.options.KeepDate = true;
         } else if (encrypting && option == "--mark-hidden") {
             command.options.MarkHidden = true;
@@ -281,13 +297,38 @@ int RunInfoCommand(const std::vector<std::string>& args)
         password.emplace(typed.View());
     }
     bool anySkipped = false;
+    const auto skip = [&anySkipped](const std::string& path, const std::string& reason) {
+        std::cerr << "skipped \"" << path << "\": " << reason << '\n';
+        anySkipped = true;
+    };
+    // Folders give their files as the other commands take them: links, special files and the
+    // hidden-name lists are passed over.
+    std::vector<std::string> files;
     for (const std::string& path : options.paths) {
+        if (!IsDirectory(path)) {
+            files.push_back(path);
+        } else if (!options.recursive) {
+            skip(path, "a folder (use -r to process the files in it)");
+        } else {
+            const TTreeListing tree = ListTree(path);
+            for (std::size_t i = 0; i < tree.files.size(); ++i) {
+                const TFileRef& file = tree.fileRefs[i];
+                const auto entry = file.folder->Find(file.name);
+                if (entry && entry->kind == TEntryKind::File && file.name != kHiddenListName) {
+                    files.push_back(tree.files[i]);
+                }
+            }
+            for (const std::string& folder : tree.unreadable) {
+                skip(folder, "the folder cannot be listed");
+            }
+        }
+    }
+    for (const std::string& path : files) {
         THeaderInfo info;
         try {
             info = ReadHeader(path);
         } catch (const EFileError& e) {
-            std::cerr << "skipped \"" << path << "\": " << SystemErrorText(e.SystemError()) << '\n';
-            anySkipped = true;
+            skip(path, SystemErrorText(e.SystemError()));
             continue;
         }
         std::cout << path << ": ";
@@ -327,9 +368,11 @@ int RunAlgorithmsCommand(const std::vector<std::string>& args)
     if (!args.empty()) {
         throw EUsage("'algorithms' takes no arguments");
     }
+    // The names column comes last and holds no spaces: the shell completion reads it as the last word.
     for (const TAlgorithmInfo& info : AlgorithmTable()) {
-        std::printf("%02d  %-20s %-9s %s\n", info.Index, std::string(info.Caption).c_str(),
-                    std::string(info.Algorithm).c_str(), info.Create != nullptr ? "available" : "not available");
+        std::printf("%02d  %-20s %-9s %-13s %s\n", info.Index, std::string(info.Caption).c_str(),
+                    std::string(info.Algorithm).c_str(), info.Create != nullptr ? "available" : "not available",
+                    std::string(info.Names).c_str());
     }
     return kExitOk;
 }

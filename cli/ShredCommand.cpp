@@ -103,6 +103,23 @@ std::string WithoutTrailingSeparators(std::string path)
     return path;
 }
 
+// True when path is folder itself or lies below it.
+bool IsWithin(const std::string& path, const std::string& folder)
+{
+    if (path.compare(0, folder.size(), folder) != 0) {
+        return false;
+    }
+    if (path.size() == folder.size()) {
+        return true;
+    }
+    const char next = path[folder.size()];
+#ifdef _WIN32
+    return next == '/' || next == '\\';
+#else
+    return next == '/';
+#endif
+}
+
 bool IsYes(std::string answer)
 {
     answer.erase(0, answer.find_first_not_of(" \t"));
@@ -240,17 +257,19 @@ private:
             if (!file.folder->Find(file.name)) {
                 return;
             }
-            failed = !m_run.File(file) || failed;
+            if (!m_run.File(file)) {
+                kept.push_back(file.Path());
+            }
         }
         void Other(const std::string& path) override
         {
             m_run.m_failures.push_back("\"" + path + "\" is not a regular file (a FIFO, socket or device): not opened");
-            failed = true;
+            kept.push_back(path);
         }
         void Unreadable(const std::string& path) override
         {
             m_run.m_failures.push_back("\"" + path + "\" cannot be listed: its files were not shredded");
-            failed = true;
+            kept.push_back(path);
         }
         void FolderDone(const std::shared_ptr<const TFolder>& parent, const std::string& name,
                         const TFileIdentity&) override
@@ -258,7 +277,8 @@ private:
             emptied.emplace_back(parent, name);
         }
 
-        bool failed = false;
+        // What stays in the tree: each keeps its own folder and the folders above it, no other.
+        std::vector<std::string> kept;
         std::vector<std::pair<std::shared_ptr<const TFolder>, std::string>> emptied;
 
     private:
@@ -273,12 +293,19 @@ private:
         }
         TFolderWalk walk(*this);
         WalkTree(path, walk);
-        if (ShredCancelled || walk.failed) {
+        if (ShredCancelled) {
             return;
         }
         // Only emptied folders go, by name in their open parents: anything that appeared
         // meanwhile keeps its folder.
+        const auto holdsKept = [&walk](const std::string& folder) {
+            return std::any_of(walk.kept.begin(), walk.kept.end(),
+                               [&folder](const std::string& path) { return IsWithin(path, folder); });
+        };
         for (const auto& [parent, name] : walk.emptied) {
+            if (holdsKept(parent->PathOf(name))) {
+                continue;
+            }
             try {
                 parent->RemoveFolder(name);
             } catch (const EFileError& e) {
@@ -286,6 +313,9 @@ private:
             }
         }
         walk.emptied.clear();
+        if (!walk.kept.empty()) {
+            return;
+        }
         try {
             RemoveFolder(path);
         } catch (const EFileError& e) {

@@ -1,6 +1,8 @@
 // The command-line tool's terminal: password prompts, answers, password files and the progress line.
 #include "cli/Terminal.h"
 
+#include "cli/CliCommon.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -9,6 +11,7 @@
 #include <fcntl.h>
 #include <iostream>
 #include <stdexcept>
+#include <system_error>
 
 #ifdef _WIN32
 #include <io.h>
@@ -84,12 +87,15 @@ int ReadByte(int fd, std::uint8_t& byte)
 }
 
 // Reads up to the line end (not kept, nor a carriage return before it).
-bool ReadLineFrom(int fd, TSecureBuffer& line)
+bool ReadLineFrom(int fd, TSecureBuffer& line, int* error = nullptr)
 {
     std::uint8_t byte = 0;
     int got = 0;
     while ((got = ReadByte(fd, byte)) == 1 && byte != '\n') {
         line.PushBack(byte);
+    }
+    if (got < 0 && error != nullptr) {
+        *error = errno;
     }
     SecureFill(std::span(&byte, 1), 0);
     while (!line.empty() && line[line.size() - 1] == '\r') {
@@ -243,10 +249,14 @@ bool ReadAnswerLine(const std::string& prompt, std::string& answer)
 
 TSecureBuffer ReadFirstLine(const std::string& path)
 {
+    // A password that cannot be had is a mistake in the command line, not a failed run.
+    const auto reason = [](int error) { return std::generic_category().message(error); };
     TSecureBuffer line;
+    int error = 0;
     if (path == "-") {
-        if (!ReadLineFrom(0, line)) {
-            throw std::runtime_error("no password on standard input");
+        if (!ReadLineFrom(0, line, &error)) {
+            throw EUsage(error != 0 ? "cannot read the password from standard input: " + reason(error)
+                                    : std::string("no password on standard input: it is empty"));
         }
         return line;
     }
@@ -257,14 +267,17 @@ TSecureBuffer ReadFirstLine(const std::string& path)
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
 #endif
     if (fd < 0) {
-        throw std::runtime_error("Cannot open password file \"" + path + "\"");
+        throw EUsage("cannot open password file \"" + path + "\": " + reason(errno));
     }
-    ReadLineFrom(fd, line);
+    ReadLineFrom(fd, line, &error);
 #ifdef _WIN32
     _close(fd);
 #else
     close(fd);
 #endif
+    if (error != 0) {
+        throw EUsage("cannot read password file \"" + path + "\": " + reason(error));
+    }
     return line;
 }
 

@@ -46,20 +46,23 @@ Commands:
           [-r] [--verify] [--force] [--password-file FILE] PATH...
                       encrypt each file into PATH.enc (algorithm 0, Blowfish, by default); with
                       --source delete or shred the encrypted file takes the source's name
-  decrypt [--source leave|delete|shred] [-r] [--verify] [--force] [--password-file FILE] PATH...
+  decrypt [--source leave|delete|shred] [--keep-date] [-r] [--verify] [--force]
+          [--password-file FILE] PATH...
                       decrypt each encrypted file into its .dec output, or in place
-  info [--password-file FILE] PATH...
+  info [-r] [--password-file FILE] PATH...
                       whether each file is encrypted, with which algorithm, and (given the
                       password) which header form it has
   shred [--method 0-4] [--repeat N] [-r] [-y] PATH...
                       overwrite each file, then rename it at random and delete it
-  algorithms          the 13 algorithm indexes and captions, and which are available
+  algorithms          the 13 algorithm indexes and captions, which are available, and the
+                      names -a takes for each (aes, cast, 3des, rc4 ...), in any case
   selftest            run the known-answer checks of MD5 and every available cipher
   --help, --version
 
 -r processes every file below the given folders (links are never followed). --verify reads each
 output back and checks it against its source before the source is touched. --keep-date and
---mark-hidden apply with --source delete or shred. An existing PATH.enc or .dec output is kept and
+--mark-hidden apply with --source delete or shred: encrypt --keep-date gives the encrypted file
+the source's modification time, decrypt --keep-date gives it back to the plaintext. An existing PATH.enc or .dec output is kept and
 its source skipped unless --force is given. Until an output is complete and flushed it is named
 OUTPUT.vellumox-partial; it takes its name in one rename.
 
@@ -67,7 +70,8 @@ The password never comes from an argument: --password-file FILE reads the first 
 ("-" for standard input); without it the password is asked on the terminal without echo.
 
 Exit status: 0 every file processed; 1 some files skipped (each named on standard error, the
-others processed); 2 usage error; 3 an error stopped the work; 128 + N stopped by signal N
+others processed); 2 usage error (a missing or unreadable password file, or an empty standard
+input, included); 3 an error stopped the work; 128 + N stopped by signal N
 (Ctrl-C, SIGTERM, SIGHUP: the current file's partial output is removed and its source kept).
 )";
 

@@ -29,25 +29,25 @@ std::unique_ptr<TVX_cipher> Make()
 }
 
 template <class TCipher>
-constexpr TAlgorithmInfo Row(int index, std::string_view caption)
+constexpr TAlgorithmInfo Row(int index, std::string_view caption, std::string_view names)
 {
-    return {index, caption, TCipher::kAlgorithm, &Make<TCipher>, &TCipher::CheckVectors};
+    return {index, caption, TCipher::kAlgorithm, names, &Make<TCipher>, &TCipher::CheckVectors};
 }
 
 const TAlgorithmInfo kTable[kAlgorithmCount] = {
-    Row<TVX_blowfish>(0, "Blowfish (448)"),
-    Row<TVX_twofish>(1, "Twofish (256)"),
-    Row<TVX_cast256>(2, "Cast (256)"),
-    Row<TVX_ice>(3, "Ice (64)"),
-    Row<TVX_mars>(4, "Mars (1248)"),
-    Row<TVX_misty1>(5, "Misty 1 (128)"),
-    Row<TVX_rc2>(6, "RC2 (1024)"),
-    Row<TVX_rc4>(7, "RC4 (2048)"),
-    Row<TVX_rc6>(8, "RC6 (2048)"),
-    Row<TVX_rijndael>(9, "Rijn Dael (AES 256)"),
-    Row<TVX_tea>(10, "Tea (128)"),
-    Row<TVX_serpent>(11, "Serpent (256)"),
-    Row<TVX_3des>(12, "Triple Des (192)"),
+    Row<TVX_blowfish>(0, "Blowfish (448)", "blowfish"),
+    Row<TVX_twofish>(1, "Twofish (256)", "twofish"),
+    Row<TVX_cast256>(2, "Cast (256)", "cast,cast256,cast-256"),
+    Row<TVX_ice>(3, "Ice (64)", "ice"),
+    Row<TVX_mars>(4, "Mars (1248)", "mars"),
+    Row<TVX_misty1>(5, "Misty 1 (128)", "misty1,misty,misty-1"),
+    Row<TVX_rc2>(6, "RC2 (1024)", "rc2"),
+    Row<TVX_rc4>(7, "RC4 (2048)", "rc4"),
+    Row<TVX_rc6>(8, "RC6 (2048)", "rc6"),
+    Row<TVX_rijndael>(9, "Rijn Dael (AES 256)", "aes,aes256,aes-256,rijndael"),
+    Row<TVX_tea>(10, "Tea (128)", "tea"),
+    Row<TVX_serpent>(11, "Serpent (256)", "serpent"),
+    Row<TVX_3des>(12, "Triple Des (192)", "3des,des,triple-des,tripledes,des3"),
 };
 
 bool EqualNoCase(std::string_view a, std::string_view b)
@@ -81,6 +81,13 @@ int FindAlgorithm(std::string_view indexOrName)
     for (const TAlgorithmInfo& info : kTable) {
         if (EqualNoCase(info.Caption, indexOrName) || EqualNoCase(info.Algorithm, indexOrName)) {
             return info.Index;
+        }
+        for (std::string_view rest = info.Names; !rest.empty();) {
+            const std::size_t comma = rest.find(',');
+            if (EqualNoCase(rest.substr(0, comma), indexOrName)) {
+                return info.Index;
+            }
+            rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
         }
     }
     return -1;

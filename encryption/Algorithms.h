@@ -15,6 +15,7 @@ struct TAlgorithmInfo
     int Index;
     std::string_view Caption;   // as the algorithm list shows it
     std::string_view Algorithm; // the cipher class's Algorithm name
+    std::string_view Names;     // the short names people type, comma-separated, the usual one first
     std::unique_ptr<TVX_cipher> (*Create)(); // nullptr while the class is not built in
     bool (*CheckVectors)();
 };
@@ -24,7 +25,8 @@ inline constexpr int kAlgorithmCount = 13;
 std::span<const TAlgorithmInfo> AlgorithmTable();
 // Throws std::out_of_range for an index outside 0 to 12.
 const TAlgorithmInfo& AlgorithmAt(int index);
-// An index ("7", "07") or a caption or Algorithm name, case-insensitively; -1 when none matches.
+// An index ("7", "07"), a caption, an Algorithm name or one of the Names, case-insensitively; -1 when
+// none matches.
 int FindAlgorithm(std::string_view indexOrName);
 
 // One keyable object per algorithm, created on first use, as the operation dialog owns them.

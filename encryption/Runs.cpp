@@ -457,6 +457,7 @@ void TFileRun::DecryptOne(const TFileRef& file, const TPasswordKey& password, co
                           TRunView& view)
 {
     const std::string path = file.Path();
+    const TFileTimes times = ReadFileTimes(file);
     const auto entry = file.folder->Find(file.name);
     const std::uint64_t size = entry ? entry->size : 0;
     RequireSpace(path, size > kHeaderSize ? size - kHeaderSize : 0);
@@ -503,6 +504,15 @@ void TFileRun::DecryptOne(const TFileRef& file, const TPasswordKey& password, co
     ApplySourceAction(options.SourceAction, file, NameOfPath(outcome.OutputPath));
     const TFileRef result{file.folder, file.name, outcome.OutputIdentity};
     WriteFileAttributes(result, ReadFileAttributes(result) & ~kAttrHidden);
+    // The encrypted file kept the plaintext's dates when it was made in place; handing them back
+    // makes the round trip keep them. The plaintext is complete by now, so a failure is only a note.
+    if (options.KeepDate) {
+        try {
+            RestoreFileTimes(result, times);
+        } catch (const std::exception& e) {
+            view.FileNote(path, e.what());
+        }
+    }
 }
 
 void TFileRun::EndOfRun(bool encrypting, TRunView& view)

@@ -422,7 +422,8 @@ void TfrmPass::Run(bool decrypting)
     options.AlgorithmIndex = SelectedAlgorithm();
     options.SourceAction = SelectedSourceAction();
     if (frmSettings != nullptr) {
-        options.KeepDate = frmSettings->KeepDate->isChecked();
+        // "Keep date for encrypted files": the window's decryption leaves the dates alone.
+        options.KeepDate = !decrypting && frmSettings->KeepDate->isChecked();
         options.MarkHidden = frmSettings->MarkHidden->isChecked();
         options.Verify = frmSettings->Verify->isChecked();
     }

@@ -1,13 +1,18 @@
 // vellumox-cli encrypt, decrypt, info, algorithms, selftest: run as a process on real files.
 #include "encryption/Algorithms.h"
+#include "platform/Files.h"
 #include "tests/support/Bytes.h"
 #include "tests/support/RunProcess.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
 #include <map>
 #include <random>
+#include <sstream>
 
 namespace {
 
@@ -76,6 +81,52 @@ TEST_F(CliCrypt, EveryAlgorithmByIndexCaptionOrNameAtEveryLength)
     }
 }
 
+TEST_F(CliCrypt, TheNamesPeopleTypeAreListedAndAcceptedInAnyCase)
+{
+    const std::map<std::string, int> typed = {
+        {"aes", 9},       {"RIJNDAEL", 9}, {"Cast", 2},        {"cast256", 2},  {"des", 12},
+        {"3DES", 12},     {"triple-des", 12}, {"TripleDes", 12}, {"rc4", 7},    {"rc2", 6},
+        {"RC6", 8},       {"blowfish", 0}, {"twofish", 1},     {"serpent", 11}, {"mars", 4},
+        {"misty", 5},     {"misty1", 5},   {"ice", 3},         {"tea", 10},
+    };
+    const auto list = Cli({"algorithms"});
+    ASSERT_EQ(list.exitCode, 0);
+    // The last column of each line is what the shell completion offers.
+    std::map<std::string, int> listed;
+    std::istringstream lines(list.out);
+    for (std::string line; std::getline(lines, line);) {
+        const std::string names = line.substr(line.find_last_of(' ') + 1);
+        std::istringstream split(names);
+        for (std::string name; std::getline(split, name, ',');) {
+            listed[name] = std::stoi(line.substr(0, 2));
+        }
+    }
+    WriteText(dir / "named", "by name");
+    for (const auto& [name, index] : typed) {
+        std::string lower = name;
+        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+        EXPECT_EQ(listed.count(lower), 1u) << lower << " is not listed:\n" << list.out;
+        EXPECT_EQ(listed[lower], index) << lower;
+        const auto enc = Cli({"encrypt", "--force", "-a", name, "--password-file", dir / "pw", dir / "named"});
+        ASSERT_EQ(enc.exitCode, 0) << name << ": " << enc.err;
+        const TBytes file = ReadAll(dir / "named.enc");
+        EXPECT_EQ((file[3] - '0') * 10 + (file[4] - '0'), index) << name;
+    }
+    // Every listed name is accepted too.
+    for (const auto& [name, index] : listed) {
+        const auto enc = Cli({"encrypt", "--force", "-a", name, "--password-file", dir / "pw", dir / "named"});
+        ASSERT_EQ(enc.exitCode, 0) << name << ": " << enc.err;
+        EXPECT_EQ(ReadAll(dir / "named.enc")[4], '0' + index % 10) << name;
+    }
+
+    const auto unknown = Cli({"encrypt", "-a", "enigma", "--password-file", dir / "pw", dir / "named"});
+    EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_NE(unknown.err.find("'enigma'"), std::string::npos) << unknown.err;
+    for (const auto& [name, index] : listed) {
+        EXPECT_NE(unknown.err.find(name), std::string::npos) << name << " missing from: " << unknown.err;
+    }
+}
+
 TEST_F(CliCrypt, SkippedFilesAreNamedAndGiveStatusOne)
 {
     WriteText(dir / "a", "alpha");
@@ -116,6 +167,50 @@ TEST_F(CliCrypt, UsageErrorsAndRefusedPasswordsGiveStatusTwo)
     EXPECT_FALSE(Exists(dir / "a.enc"));
 }
 
+TEST_F(CliCrypt, APasswordThatCannotBeHadIsAUsageErrorWithItsReason)
+{
+    WriteText(dir / "a", "alpha");
+    const auto missing = Cli({"encrypt", "--password-file", dir / "no-such-file", dir / "a"});
+    EXPECT_EQ(missing.exitCode, 2) << missing.err;
+    EXPECT_NE(missing.err.find("No such file or directory"), std::string::npos) << missing.err;
+
+    // A folder opens but cannot be read.
+    std::filesystem::create_directory(dir / "folder");
+    const auto unreadable = Cli({"decrypt", "--password-file", dir / "folder", dir / "a"});
+    EXPECT_EQ(unreadable.exitCode, 2) << unreadable.err;
+    EXPECT_NE(unreadable.err.find("Is a directory"), std::string::npos) << unreadable.err;
+
+    const auto empty = Cli({"decrypt", "--password-file", "-", dir / "a"}, "");
+    EXPECT_EQ(empty.exitCode, 2) << empty.err;
+    EXPECT_NE(empty.err.find("standard input"), std::string::npos) << empty.err;
+
+    const auto info = Cli({"info", "--password-file", dir / "no-such-file", dir / "a"});
+    EXPECT_EQ(info.exitCode, 2) << info.err;
+    EXPECT_FALSE(Exists(dir / "a.enc"));
+}
+
+TEST_F(CliCrypt, KeepDateRoundTripInPlaceKeepsTheDate)
+{
+    const TFileTime stamp{1234567890, 123456789};
+    WriteText(dir / "doc", "dated");
+    RestoreFileTimes(dir / "doc", TFileTimes{stamp, std::nullopt});
+    const auto enc = Cli({"encrypt", "--source", "delete", "--keep-date", "--password-file", dir / "pw", dir / "doc"});
+    ASSERT_EQ(enc.exitCode, 0) << enc.err;
+    EXPECT_EQ(ReadAll(dir / "doc")[0], '#');
+    EXPECT_EQ(ReadFileTimes(dir / "doc").lastWrite, stamp);
+
+    const auto dec = Cli({"decrypt", "--source", "delete", "--keep-date", "--password-file", dir / "pw", dir / "doc"});
+    ASSERT_EQ(dec.exitCode, 0) << dec.err;
+    EXPECT_EQ(ReadAll(dir / "doc"), (TBytes{'d', 'a', 't', 'e', 'd'}));
+    EXPECT_EQ(ReadFileTimes(dir / "doc").lastWrite, stamp);
+
+    // Without the option the plaintext is a new file with a new date.
+    Cli({"encrypt", "--source", "shred", "--keep-date", "--password-file", dir / "pw", dir / "doc"});
+    const auto plain = Cli({"decrypt", "--source", "shred", "--password-file", dir / "pw", dir / "doc"});
+    ASSERT_EQ(plain.exitCode, 0) << plain.err;
+    EXPECT_NE(ReadFileTimes(dir / "doc").lastWrite, stamp);
+}
+
 TEST_F(CliCrypt, AMissingPathIsSkippedWithItsReasonAndTheRestIsDone)
 {
     WriteText(dir / "a", "alpha");
@@ -152,6 +247,30 @@ TEST_F(CliCrypt, InfoTellsTheAlgorithmAndTheHeaderForm)
     const auto dec = Cli({"decrypt", "--password-file", dir / "pw", dir / "old.enc"});
     EXPECT_EQ(dec.exitCode, 0) << dec.err;
     EXPECT_EQ(ReadAll(dir / "old.dec"), (TBytes{'a', 'l', 'p', 'h', 'a'}));
+}
+
+TEST_F(CliCrypt, InfoGoesIntoFoldersOnlyWithRecursive)
+{
+    const std::string root = dir / "root";
+    std::filesystem::create_directories(root + "/sub/deeper");
+    WriteText(root + "/plain", "plain");
+    WriteText(root + "/sub/deeper/secret", "secret");
+    std::filesystem::create_symlink(dir / "pw", root + "/sub/link");
+    ASSERT_EQ(Cli({"encrypt", "-a", "rc4", "--source", "delete", "--password-file", dir / "pw", root + "/sub/deeper/secret"})
+                  .exitCode,
+              0);
+
+    const auto flat = Cli({"info", root, dir / "pw"});
+    EXPECT_EQ(flat.exitCode, 1) << flat.err;
+    EXPECT_NE(flat.err.find("skipped \"" + root + "\": a folder (use -r"), std::string::npos) << flat.err;
+    EXPECT_NE(flat.out.find(dir / "pw" + ": not encrypted"), std::string::npos) << flat.out;
+    EXPECT_EQ(flat.out.find(root + "/"), std::string::npos) << flat.out;
+
+    const auto deep = Cli({"info", "-r", "--password-file", dir / "pw", root});
+    EXPECT_EQ(deep.exitCode, 0) << deep.err;
+    EXPECT_NE(deep.out.find(root + "/plain: not encrypted"), std::string::npos) << deep.out;
+    EXPECT_NE(deep.out.find(root + "/sub/deeper/secret: encrypted, algorithm 07"), std::string::npos) << deep.out;
+    EXPECT_EQ(deep.out.find("link"), std::string::npos) << "links are not followed: " << deep.out;
 }
 
 TEST(CliInfo, SelftestAlgorithmsAndVersion)

@@ -81,7 +81,7 @@ TEST_F(CliRuns, OptionFormsAndUsageErrors)
 {
     WriteText(dir / "a", "a");
     EXPECT_EQ(Cli({"encrypt", "--source", "burn", "--password-file", pw, dir / "a"}).exitCode, 2);
-    EXPECT_EQ(Cli({"decrypt", "--keep-date", "--password-file", pw, dir / "a"}).exitCode, 2);
+    EXPECT_EQ(Cli({"decrypt", "--mark-hidden", "--password-file", pw, dir / "a"}).exitCode, 2);
     EXPECT_EQ(Cli({"encrypt", "--verify=yes", "--password-file", pw, dir / "a"}).exitCode, 2);
     EXPECT_EQ(Cli({"encrypt", "--password-file", pw, dir / "a", "--"}).exitCode, 0);
     EXPECT_TRUE(Exists(dir / "a.enc"));

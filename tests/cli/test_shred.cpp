@@ -144,6 +144,32 @@ TEST(ShredCli, SpecialFilesInAFolderAreNotOpenedAndKeepTheFolder)
     EXPECT_TRUE(Exists(root + "/pipe"));
 }
 
+TEST(ShredCli, EveryEmptiedFolderGoesWhateverElseInTheTreeIsKept)
+{
+    TTempDir dir;
+    const std::string root = dir / "root";
+    for (const char* folder : {"", "/fifo", "/fifo/inner", "/held", "/gone", "/gone/deeper", "/later"}) {
+        MakeFolder(root + folder);
+    }
+    ASSERT_EQ(::mkfifo((root + "/fifo/pipe").c_str(), 0600), 0);
+    WriteAll(root + "/fifo/inner/f", MarkedBytes(10));
+    WriteAll(root + "/held/h", MarkedBytes(10));
+    WriteAll(root + "/gone/deeper/g", MarkedBytes(10));
+    WriteAll(root + "/later/l", MarkedBytes(10));
+    const int fd = ::open((root + "/held/h").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_TRUE(fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0);
+
+    const TProcessResult r = Shred({"-ry", root});
+    ::close(fd);
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_TRUE(Exists(root + "/fifo/pipe"));
+    EXPECT_TRUE(Exists(root + "/held/h"));
+    EXPECT_FALSE(Exists(root + "/fifo/inner")) << r.err;
+    EXPECT_FALSE(Exists(root + "/gone")) << r.err;
+    EXPECT_FALSE(Exists(root + "/later")) << r.err;
+    EXPECT_FALSE(Contains(r.err, "folder kept")) << "folders that hold kept files are no surprise: " << r.err;
+}
+
 TEST(ShredCli, CtrlCKeepsTheCurrentFileAndLeavesLaterOnesAlone)
 {
     TTempDir dir;
