@@ -20,8 +20,6 @@
 #include "wipe/ShredRuns.h"
 #include "wipe/funkcije_u.h"
 
-#include <algorithm>
-
 #include <QAction>
 #include <QApplication>
 #include <QButtonGroup>
@@ -175,25 +173,7 @@ bool TGroupBar::eventFilter(QObject* watched, QEvent* event)
         entry->animateClick();
         return true;
     }
-    if (key != Qt::Key_Up && key != Qt::Key_Down) {
-        return QWidget::eventFilter(watched, event);
-    }
-    // The entries a user can see, headers and items, in the order they are shown.
-    QList<QToolButton*> shown;
-    for (QToolButton* button : findChildren<QToolButton*>()) {
-        if (button->isVisibleTo(this)) {
-            shown << button;
-        }
-    }
-    std::sort(shown.begin(), shown.end(), [this](QToolButton* a, QToolButton* b) {
-        return a->mapTo(this, QPoint(0, 0)).y() < b->mapTo(this, QPoint(0, 0)).y();
-    });
-    const qsizetype at = shown.indexOf(entry);
-    const qsizetype next = at + (key == Qt::Key_Down ? 1 : -1);
-    if (at >= 0 && next >= 0 && next < shown.size()) {
-        shown[next]->setFocus(Qt::TabFocusReason);
-    }
-    return true;
+    return QWidget::eventFilter(watched, event);
 }
 
 const std::vector<TCommand>& TfrmMain::Commands()

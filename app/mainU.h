@@ -56,7 +56,7 @@ public:
     QToolButton* Item(const QString& name) const;
 
 protected:
-    // Enter and Space run the focused entry; the up and down arrows move between the entries.
+    // Enter runs the focused entry, as Space does.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

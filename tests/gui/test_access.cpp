@@ -263,6 +263,15 @@ TEST_F(AccessTest, TheMainWindowWorksWithoutAMouse)
     QToolButton* updates = FindChecked<QToolButton>(frmMain->GBar, "pHelpItems1");
     ASSERT_TRUE(learnMore && about && updates);
     EXPECT_TRUE(learnMore->focusPolicy() & Qt::TabFocus);
+    // From one group into the next and back.
+    QToolButton* settings = FindChecked<QToolButton>(frmMain->GBar, "pSettingsItems0");
+    QToolButton* helpTitle = FindChecked<QToolButton>(frmMain->GBar, "pHelpTitle");
+    ASSERT_TRUE(settings && helpTitle);
+    settings->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(settings, Qt::Key_Down);
+    EXPECT_EQ(QApplication::focusWidget(), helpTitle);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+    EXPECT_EQ(QApplication::focusWidget(), settings);
     learnMore->setFocus(Qt::TabFocusReason);
     QTest::keyClick(learnMore, Qt::Key_Up);
     EXPECT_EQ(QApplication::focusWidget(), updates);
