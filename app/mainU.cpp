@@ -29,6 +29,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -132,6 +133,7 @@ void TGroupBar::AddGroup(const QString& name, const QString& title)
         group->setVisible(open);
         header->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
     });
+    header->installEventFilter(this);
     m_column->insertWidget(m_column->count() - 1, header);
     m_column->insertWidget(m_column->count() - 1, m_group);
     m_groupName = name;
@@ -147,6 +149,7 @@ QToolButton* TGroupBar::AddItem(const QString& caption, const QIcon& icon)
     item->setIcon(icon);
     item->setAutoRaise(true);
     item->setFocusPolicy(Qt::StrongFocus);
+    item->installEventFilter(this);
     item->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     item->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_group->layout()->addWidget(item);
@@ -156,6 +159,21 @@ QToolButton* TGroupBar::AddItem(const QString& caption, const QIcon& icon)
 QToolButton* TGroupBar::Item(const QString& name) const
 {
     return findChild<QToolButton*>(name);
+}
+
+bool TGroupBar::eventFilter(QObject* watched, QEvent* event)
+{
+    auto* entry = qobject_cast<QToolButton*>(watched);
+    if (entry == nullptr || event->type() != QEvent::KeyPress) {
+        return QWidget::eventFilter(watched, event);
+    }
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        // A tool button answers only to Space by itself; in this list Enter is what users press.
+        entry->animateClick();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 const std::vector<TCommand>& TfrmMain::Commands()
@@ -330,6 +348,7 @@ void TfrmMain::BuildMenus()
     MainMenu1 = menuBar();
     MainMenu1->setObjectName("MainMenu1");
     MainMenu1->setAccessibleName("Main menu");
+    // The & marks each menu's Alt key; it is not shown as text.
     auto menu = [this](const char* name, const char* caption) {
         QMenu* m = MainMenu1->addMenu(caption);
         m->setObjectName(name);
@@ -340,21 +359,21 @@ void TfrmMain::BuildMenus()
         action->setObjectName(name);
         return action;
     };
-    QMenu* encryption = menu("Encryption1", "Encryption");
-    item(encryption, "mEncryption1", "Encrypt");
-    item(encryption, "mDecryption1", "Decrypt");
-    QMenu* tools = menu("Tools1", "Tools");
-    item(tools, "mDeleteFile", "Delete File");
-    item(tools, "mShredFile", "Shred File");
-    item(tools, "mLaunch1", "Launch File");
-    item(tools, "mObjectProperties1", "Object Properties");
-    QMenu* settings = menu("Settings1", "Settings");
-    item(settings, "mEncryptionSettings1", "Encryption Settings");
-    QMenu* help = menu("Help1", "Help");
-    item(help, "mOnlinHelp1", "Online Help");
-    item(help, "mCheckforupdates1", "Check for updates");
-    item(help, "mLearnmore1", "Learn more...");
-    item(help, "mAbout1", "About");
+    QMenu* encryption = menu("Encryption1", "&Encryption");
+    item(encryption, "mEncryption1", "&Encrypt");
+    item(encryption, "mDecryption1", "&Decrypt");
+    QMenu* tools = menu("Tools1", "&Tools");
+    item(tools, "mDeleteFile", "&Delete File");
+    item(tools, "mShredFile", "&Shred File");
+    item(tools, "mLaunch1", "&Launch File");
+    item(tools, "mObjectProperties1", "Object &Properties");
+    QMenu* settings = menu("Settings1", "&Settings");
+    item(settings, "mEncryptionSettings1", "&Encryption Settings");
+    QMenu* help = menu("Help1", "&Help");
+    item(help, "mOnlinHelp1", "Online &Help");
+    item(help, "mCheckforupdates1", "Check for &updates");
+    item(help, "mLearnmore1", "&Learn more...");
+    item(help, "mAbout1", "&About");
 }
 
 void TfrmMain::BuildToolBar()

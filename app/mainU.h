@@ -55,6 +55,10 @@ public:
     QToolButton* AddItem(const QString& caption, const QIcon& icon);
     QToolButton* Item(const QString& name) const;
 
+protected:
+    // Enter runs the focused entry, as Space does.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     QVBoxLayout* m_column = nullptr;
     QWidget* m_group = nullptr;

@@ -160,6 +160,8 @@ int TfrmMessage::ShowMsg(const QString& Text, int Kind, int Buttons)
     }
     labMsg->setText(Text);
     labMsg->setAccessibleName(Text);
+    // A screen reader reads a dialog's description when it opens, so the message is heard at once.
+    setAccessibleDescription(Text);
     // Any other set keeps the buttons exactly as the previous call left them.
     if (Buttons == kButtonsYesCancel || Buttons == kButtonsOkCancel) {
         OKBtn->setText(Buttons == kButtonsYesCancel ? "Yes" : "OK");

@@ -10,6 +10,7 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
@@ -315,6 +316,22 @@ Qt::DropAction TFolderTree::ProposedAction(const QDropEvent* event, const QStrin
     const bool sameVolume =
         std::all_of(paths.begin(), paths.end(), [&](const QString& p) { return DeviceOf(p) == target; });
     return sameVolume ? Qt::MoveAction : Qt::CopyAction;
+}
+
+void TFolderTree::keyPressEvent(QKeyEvent* event)
+{
+    // The Menu key reaches the list as a context-menu event from the desktop; Shift+F10, the other
+    // key users know for it, arrives as a plain key.
+    if (event->key() != Qt::Key_F10 || event->modifiers() != Qt::ShiftModifier) {
+        QTreeView::keyPressEvent(event);
+        return;
+    }
+    // Without a focused item the menu opens at the top left of the list, as a click there would.
+    const QModelIndex node = currentIndex();
+    const QRect place = node.isValid() ? visualRect(node) : QRect();
+    const QPoint at = place.isValid() ? QPoint(place.left() + 8, place.center().y()) : QPoint(8, 8);
+    event->accept();
+    emit customContextMenuRequested(at);
 }
 
 void TFolderTree::dragEnterEvent(QDragEnterEvent* event)

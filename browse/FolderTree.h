@@ -54,6 +54,8 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    // Shift+F10 opens the context menu at the focused item.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void Execute(const QModelIndex& index);
