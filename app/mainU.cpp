@@ -341,7 +341,14 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent)
     }
 }
 
-TfrmMain::~TfrmMain() = default;
+TfrmMain::~TfrmMain()
+{
+    // The tree outlives this part of the window while the base class deletes its children, and may
+    // still paint or execute an item then: it must not call back into a window that is gone.
+    TV->PaintText = nullptr;
+    TV->MayExecute = nullptr;
+    disconnect(TV, nullptr, this, nullptr);
+}
 
 void TfrmMain::BuildMenus()
 {

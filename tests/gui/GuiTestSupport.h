@@ -56,23 +56,11 @@ class TModalDriver
 public:
     // find: returns the window once it is shown (nullptr until then); act: what the user does.
     TModalDriver(std::function<QWidget*()> find, std::function<void(QWidget*)> act)
-        : m_state(std::make_shared<TState>())
+        : m_state(std::make_shared<TState>(TState{false, 0, std::move(find), std::move(act)}))
     {
-        auto state = m_state;
-        auto poll = std::make_shared<std::function<void()>>();
-        *poll = [state, find, act, poll]() {
-            QWidget* window = find();
-            if (window != nullptr && window->isVisible()) {
-                act(window);
-                state->done = true;
-                return;
-            }
-            if (++state->tries > 500) {
-                return;
-            }
-            QTimer::singleShot(10, *poll);
-        };
-        QTimer::singleShot(0, *poll);
+        // The timer holds the state weakly: a driver that goes out of scope stops its polling, and
+        // nothing keeps itself alive.
+        QTimer::singleShot(0, [weak = std::weak_ptr<TState>(m_state)] { Poll(weak); });
     }
 
     // True when the window opened and was acted on.
@@ -86,7 +74,28 @@ private:
     {
         bool done = false;
         int tries = 0;
+        std::function<QWidget*()> find;
+        std::function<void(QWidget*)> act;
     };
+
+    static void Poll(const std::weak_ptr<TState>& weak)
+    {
+        const std::shared_ptr<TState> state = weak.lock();
+        if (!state) {
+            return;
+        }
+        QWidget* window = state->find();
+        if (window != nullptr && window->isVisible()) {
+            state->act(window);
+            state->done = true;
+            return;
+        }
+        if (++state->tries > 500) {
+            return;
+        }
+        QTimer::singleShot(10, [weak] { Poll(weak); });
+    }
+
     std::shared_ptr<TState> m_state;
 };
 
