@@ -69,7 +69,7 @@ crossing() (
     cd "$work"
     printf 'Grüße, Kätzchen €\n' >latin-Kennwort-Grüße.pw
     printf 'пароль 密码\n' >unicode-Kennwort-Grüße.pw
-    algorithms="$(linux_tool algorithms | awk '$NF == "available" && $(NF-1) != "not" {print $1 + 0}')"
+    algorithms="$(linux_tool algorithms | awk '$0 ~ /  available  / {print $1 + 0}')"
     [ -n "$algorithms" ] || { echo "no algorithms listed" >&2; exit 1; }
     for pw in latin unicode; do
         fromLinux=()
