@@ -902,7 +902,6 @@ void WalkTree(const std::string& folder, TTreeVisitor& visitor)
     WalkInto(top, visitor);
 }
 
-
 bool IsVolumeRoot(const std::string& path)
 {
     struct stat self{};

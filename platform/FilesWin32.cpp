@@ -571,7 +571,6 @@ void WalkTree(const std::string& folder, TTreeVisitor& visitor)
     WalkInto(top, visitor);
 }
 
-
 bool IsVolumeRoot(const std::string& path)
 {
     std::wstring wide;
