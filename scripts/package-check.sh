@@ -7,6 +7,9 @@ cd "$(dirname "$0")/.."
 
 as_root=()
 [ "$(id -u)" -eq 0 ] || as_root=(sudo)
+# lintian and the desktop's validators are needed here alone.
+mkdir -p "$build"
+bash scripts/install-deps.sh --log "$build/setup.log" package
 
 cmake -S . -B "$build" -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
 cmake --build "$build" --target vellumox vellumox-cli vx_man_pages vx_changelog >/dev/null

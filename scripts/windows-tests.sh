@@ -12,6 +12,10 @@ linux_build="$(cd "${1:?usage: windows-tests.sh LINUX_BUILD_DIR [WINDOWS_BUILD_D
 windows_build="${2:-$root/build-windows}"
 linux_cli="$linux_build/cli/vellumox-cli"
 [ -x "$linux_cli" ] || { echo "windows-tests.sh: $linux_cli not built" >&2; exit 1; }
+# MinGW-w64, GoogleTest's sources and Wine are this script's alone: `make run` and `make test` leave
+# them out.
+mkdir -p "$windows_build"
+bash "$root/scripts/install-deps.sh" --log "$windows_build/setup.log" windows
 
 # Debian keeps the 64-bit loader in Wine's library folder, not on PATH.
 wine=""
