@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config git clang-format
     libgtest-dev libgmock-dev libbenchmark-dev
-    libutf8proc-dev
+    libutf8proc-dev libcli11-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev libxkbcommon-dev libvulkan-dev
     # the window's text in the offscreen tests; a virtual display for the start-up benchmark
     fonts-dejavu-core xvfb
