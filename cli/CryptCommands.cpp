@@ -382,14 +382,16 @@ TCommandRun AddEncryptCommand(CLI::App& tool)
     auto command = std::make_shared<TRunCommand>();
     AddRunCommand(tool, *command, true)
         .footer("Examples:\n"
-                "  vellumox-cli encrypt report.odt                  writes report.odt.enc, asks for the password\n"
+                "  vellumox-cli encrypt report.odt\n"
+                "      writes report.odt.enc; the password is asked twice on the terminal\n"
                 "  vellumox-cli encrypt -a aes --source delete report.odt\n"
-                "                                                   encrypts report.odt in place with Rijndael\n"
+                "      encrypts report.odt in place with Rijndael (AES 256)\n"
                 "  vellumox-cli encrypt -r --source shred --password-file pw.txt letters/\n"
+                "      encrypts every file below letters/ in place, shredding each plaintext\n"
                 "\n"
-                "The password is asked twice on the terminal, without echo, unless --password-file gives it; it\n"
-                "never comes from an argument. An existing PATH.enc is kept and its source skipped unless\n"
-                "--force is given. Until an output is complete and flushed it is named OUTPUT.vellumox-partial.");
+                "The password never comes from an argument. An existing PATH.enc is kept and its source "
+                "skipped unless --force is given. Until an output is complete and flushed it is named "
+                "OUTPUT.vellumox-partial.");
     return [command] { return RunFiles(*command, true); };
 }
 
@@ -398,12 +400,14 @@ TCommandRun AddDecryptCommand(CLI::App& tool)
     auto command = std::make_shared<TRunCommand>();
     AddRunCommand(tool, *command, false)
         .footer("Examples:\n"
-                "  vellumox-cli decrypt report.odt.enc              writes report.odt.dec\n"
+                "  vellumox-cli decrypt report.odt.enc\n"
+                "      writes report.odt.dec\n"
                 "  vellumox-cli decrypt --source delete --keep-date report.odt\n"
-                "                                                   decrypts report.odt in place, keeping its date\n"
+                "      decrypts report.odt in place, keeping its date\n"
                 "  vellumox-cli decrypt -r --password-file - letters/ < pw.txt\n"
+                "      decrypts every file below letters/ with the password in pw.txt\n"
                 "\n"
-                "Each file's header names its algorithm; files that are not encrypted, or that the password\n"
+                "Each file's header names its algorithm. Files that are not encrypted, or that the password "
                 "does not open, are skipped and named on standard error.");
     return [command] { return RunFiles(*command, false); };
 }
@@ -420,7 +424,7 @@ TCommandRun AddInfoCommand(CLI::App& tool)
                "  vellumox-cli info report.odt.enc\n"
                "  vellumox-cli info -r --password-file pw.txt letters/\n"
                "\n"
-               "Without -r a folder is skipped with a note. A file whose header stores the older form (MD5 of\n"
+               "Without -r a folder is skipped with a note. A file whose header stores the older form (MD5 of "
                "the password, which is also its key) is named with a warning: decrypt it and encrypt it again.");
     return [options] { return RunInfo(*options); };
 }
@@ -432,7 +436,7 @@ TCommandRun AddAlgorithmsCommand(CLI::App& tool)
         ->footer("Example:\n"
                  "  vellumox-cli algorithms\n"
                  "\n"
-                 "The last column holds the names that 'encrypt -a' takes for each algorithm, separated by commas\n"
+                 "The last column holds the names that 'encrypt -a' takes for each algorithm, separated by commas "
                  "(aes, cast, 3des, rc4 ...); the index and the caption are taken too, in any case.");
     return RunAlgorithms;
 }

@@ -326,12 +326,15 @@ TCommandRun AddShredCommand(CLI::App& tool)
                  "shred every file below the given folders, then every folder that was emptied; links are never "
                  "followed");
     sub.footer("Examples:\n"
-               "  vellumox-cli shred old-letter.odt                 asks first, then shreds with DoD 5220-22M\n"
-               "  vellumox-cli shred -ry --method 0 old-letters/    one pass over every file, no question\n"
+               "  vellumox-cli shred old-letter.odt\n"
+               "      asks first, then overwrites with DoD 5220-22M and deletes\n"
+               "  vellumox-cli shred -ry --method 0 old-letters/\n"
+               "      one pass over every file below old-letters/, then its folders; no question\n"
                "\n"
-               "Every pass is flushed to the disk. Overwriting does not reach old copies of the data on\n"
+               "Every pass is flushed to the disk. Overwriting does not reach old copies of the data on "
                "copy-on-write or log-structured file systems, on SSDs and flash media, in snapshots or backups.\n"
-               "Exit status 0 every file shredded, 1 some were kept (each named), 2 usage error,\n"
-               "128 + N stopped by signal N (the file being overwritten is kept).");
+               "\n"
+               "Exit status: 0 every file shredded; 1 some were kept (each named); 2 usage error; 128 + N "
+               "stopped by signal N (the file being overwritten is kept, partly overwritten).");
     return [options] { return RunShred(*options); };
 }

@@ -44,18 +44,20 @@ std::vector<std::string> Utf8Arguments()
 #endif
 
 constexpr const char* kToolFooter =
-    R"(Run 'vellumox-cli help COMMAND' or 'vellumox-cli COMMAND --help' for a command's options and examples.
-
-Example: vellumox-cli encrypt --source delete report.odt   (then: vellumox-cli decrypt --source delete report.odt)
-
-Options may stand anywhere after the command; '--' ends them. The password never comes from an
-argument: --password-file FILE reads the first line of FILE ('-' for standard input); without it
-the password is asked on the terminal without echo.
-
-Exit status: 0 every file processed; 1 some files skipped (each named on standard error, the
-others processed); 2 usage error (a missing or unreadable password file, or an empty standard
-input, included); 3 an error stopped the work; 128 + N stopped by signal N (Ctrl-C, SIGTERM,
-SIGHUP: the current file's partial output is removed and its source kept).)";
+    "Run 'vellumox-cli help COMMAND' or 'vellumox-cli COMMAND --help' for a command's options and examples.\n"
+    "\n"
+    "Examples:\n"
+    "  vellumox-cli encrypt --source delete report.odt\n"
+    "  vellumox-cli decrypt --source delete report.odt\n"
+    "\n"
+    "Options may stand anywhere after the command; '--' ends them. The password never comes from an "
+    "argument: --password-file FILE reads the first line of FILE ('-' for standard input); without it "
+    "the password is asked on the terminal without echo.\n"
+    "\n"
+    "Exit status: 0 every file processed; 1 some files skipped (each named on standard error, the "
+    "others processed); 2 usage error (a missing or unreadable password file, or an empty standard "
+    "input, included); 3 an error stopped the work; 128 + N stopped by signal N (Ctrl-C, SIGTERM, "
+    "SIGHUP: the current file's partial output is removed and its source kept).";
 
 // Help that fits an 80-column terminal: descriptions wrap beside their names.
 class THelpFormatter final : public CLI::Formatter
@@ -98,6 +100,22 @@ public:
             usage += " [" + get_label("SUBCOMMAND") + "]";
         }
         return usage + "\n";
+    }
+    // Paragraphs of prose reflow to the terminal's 80 columns; a paragraph with an indented line
+    // (the examples) stays as written.
+    std::string make_footer(const CLI::App* command) const override
+    {
+        const std::string footer = command->get_footer();
+        std::string out;
+        for (std::size_t start = 0; start < footer.size();) {
+            std::size_t end = footer.find("\n\n", start);
+            end = end == std::string::npos ? footer.size() : end;
+            const std::string paragraph = footer.substr(start, end - start);
+            out += (out.empty() ? "" : "\n\n") +
+                   (paragraph.find("\n ") != std::string::npos ? paragraph : Wrap(paragraph, kLineWidth));
+            start = end + 2;
+        }
+        return out.empty() ? out : out + "\n";
     }
     std::string make_description(const CLI::App* command) const override
     {
@@ -154,11 +172,14 @@ public:
             names.push_back(command->get_name());
         }
         CLI::App& help = *m_app.add_subcommand("help", "show the tool's help, or with COMMAND that command's");
-        help.add_option("COMMAND", m_helpTopic, "the command to explain")->check(CLI::IsMember(names));
+        help.add_option("COMMAND", m_helpTopic, "the command to explain")->type_name("")->check(CLI::IsMember(names));
         help.group("Commands");
         help.footer("Examples:\n  vellumox-cli help\n  vellumox-cli help shred");
         m_runs["help"] = [this] {
-            std::cout << (m_helpTopic.empty() ? m_app.help() : m_app.get_subcommand(m_helpTopic)->help("vellumox-cli"));
+            // The tool's help would show the help command's own, as the command chosen.
+            std::cout << (m_helpTopic.empty()
+                              ? m_app.get_formatter()->make_help(&m_app, "vellumox-cli", CLI::AppFormatMode::Normal)
+                              : m_app.get_subcommand(m_helpTopic)->help("vellumox-cli"));
             return kExitOk;
         };
     }
