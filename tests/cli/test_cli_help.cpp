@@ -46,7 +46,8 @@ const std::map<std::string, THelpCase> kCommands = {
      {{"--source", "--keep-date", "--verify", "--force", "--password-file", "--quiet", "--jobs", "--recursive"},
       {"--algorithm", "--mark-hidden", "--method"}}},
     {"info", {{"--password-file", "--recursive", "PATH"}, {"--source", "--method", "--jobs"}}},
-    {"shred", {{"--method", "--repeat", "--yes", "--quiet", "--jobs", "--recursive", "PATH"}, {"--password-file", "--source"}}},
+    {"shred",
+     {{"--method", "--repeat", "--yes", "--quiet", "--jobs", "--recursive", "PATH"}, {"--password-file", "--source"}}},
     {"algorithms", {{"--help"}, {"--password-file", "PATH", "--method"}}},
     {"selftest", {{"--help"}, {"--password-file", "PATH", "--method"}}},
 };
