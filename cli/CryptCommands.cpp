@@ -79,7 +79,7 @@ std::string AcceptedNames()
     return names;
 }
 
-// Declares encrypt or decrypt; the returned run reads what the parser stored in command.
+// Declares encrypt or decrypt on the tool; the parser stores what it reads in command.
 CLI::App& AddRunCommand(CLI::App& tool, TRunCommand& command, bool encrypting)
 {
     // A user's file under the output's name is kept unless --force says otherwise, and one file's
