@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <map>
+#include <sstream>
 
 namespace {
 
@@ -182,5 +183,50 @@ TEST(CliHelp, OperandsKeepTheirPlaceWhateverTheyLookLike)
     const auto twice = Cli({"encrypt", "-a", "2", "--algorithm=rc4", "--password-file", pw, dir / "twice"});
     EXPECT_EQ(twice.exitCode, 0) << twice.err;
     EXPECT_EQ(ReadAll(dir / "twice.enc")[4], '7');
+}
+
+// What the shell completion offers after words: it reads the commands and options from the
+// tool's help, so a help that changes its layout must not leave it offering nothing. Stand-ins for
+// bash-completion's helpers keep the test to bash itself.
+std::vector<std::string> Completions(const std::vector<std::string>& words)
+{
+    const std::string script = R"(
+_init_completion() {
+    words=("${TEST_WORDS[@]}"); cword=$((${#words[@]} - 1)); cur="${words[cword]}"; prev="${words[cword - 1]}"
+}
+_filedir() { COMPREPLY=(FILES); }
+complete() { :; }
+source "$1"
+TEST_WORDS=("${@:2}")
+_vellumox_cli
+printf '%s\n' "${COMPREPLY[@]}"
+)";
+    std::vector<std::string> args = {"-c", script, "bash", VX_COMPLETION_PATH, VX_CLI_PATH};
+    args.insert(args.end(), words.begin(), words.end());
+    const auto r = RunProcess("/bin/bash", args);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    std::vector<std::string> offered;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty()) {
+            offered.push_back(line);
+        }
+    }
+    std::sort(offered.begin(), offered.end());
+    return offered;
+}
+
+TEST(CliHelp, TheShellCompletionOffersWhatTheHelpDeclares)
+{
+    using List = std::vector<std::string>;
+    EXPECT_EQ(Completions({"s"}), (List{"selftest", "shred"}));
+    EXPECT_EQ(Completions({"help", "de"}), (List{"decrypt"}));
+    EXPECT_EQ(Completions({"shred", "-y", "--re"}), (List{"--recursive", "--repeat"}));
+    EXPECT_EQ(Completions({"info", "-"}), (List{"--help", "--password-file", "--recursive", "-h", "-r"}));
+    EXPECT_EQ(Completions({"decrypt", "--source", ""}), (List{"delete", "leave", "shred"}));
+    EXPECT_EQ(Completions({"encrypt", "-a", "tw"}), (List{"twofish"}));
+    EXPECT_EQ(Completions({"encrypt", "--password-file", "x"}), (List{"FILES"}));
+    EXPECT_EQ(Completions({"encrypt", "-r", "x"}), (List{"FILES"}));
+    EXPECT_EQ(Completions({"shred", "-j", ""}), List{});
 }
 } // namespace
