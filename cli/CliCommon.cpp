@@ -1,13 +1,22 @@
-// What every command of the command-line tool shares: the option reader and the stop signals.
+// What every command of the command-line tool shares: the shared options and the stop signals.
 #include "cli/CliCommon.h"
 
 #include "wipe/funkcije_u.h"
 
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <csignal>
+#include <cstdint>
+#include <limits>
 
 namespace
 {
+// More threads than this only queue behind each other on the disk.
+constexpr long long kMaxJobs = 1024;
+
 std::atomic<int> g_stopSignal{0};
 std::atomic<bool> g_cancelWipes{false};
 
@@ -53,55 +62,57 @@ TStopSignals::~TStopSignals()
     g_cancelWipes = false;
 }
 
-std::optional<std::string> TArgReader::NextOption()
+CLI::Validator WholeNumber(long long low, long long high)
 {
-    if (m_inlineValue) {
-        throw EUsage("option '" + m_option + "' takes no value");
-    }
-    if (!m_shortFlags.empty()) {
-        m_option = std::string("-") + m_shortFlags[0];
-        m_shortFlags.erase(0, 1);
-        return m_option;
-    }
-    while (m_next < m_args.size()) {
-        const std::string& word = m_args[m_next++];
-        if (m_operandsOnly || word.size() < 2 || word[0] != '-') {
-            m_operands.push_back(word);
-            continue;
-        }
-        if (word == "--") {
-            m_operandsOnly = true;
-            continue;
-        }
-        if (word[1] == '-') {
-            const std::size_t eq = word.find('=');
-            m_option = word.substr(0, eq);
-            if (eq != std::string::npos) {
-                m_inlineValue = word.substr(eq + 1);
+    const std::string range = high == std::numeric_limits<std::int32_t>::max()
+                                  ? "from " + std::to_string(low)
+                                  : std::to_string(low) + " to " + std::to_string(high);
+    return CLI::Validator(
+        [low, high, range](std::string& text) -> std::string {
+            const bool digits = !text.empty() && text.size() <= 10 &&
+                                std::all_of(text.begin(), text.end(),
+                                            [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
+            const long long value = digits ? std::stoll(text) : -1;
+            if (!digits || value < low || value > high) {
+                return "takes a whole number " + range + ", not \"" + text + "\"";
             }
-            return m_option;
-        }
-        m_option = word.substr(0, 2);
-        m_shortFlags = word.substr(2);
-        return m_option;
-    }
-    return std::nullopt;
+            // Without the leading zeros the parser's conversion cannot take the number for octal.
+            text = std::to_string(value);
+            return {};
+        },
+        "", "WholeNumber");
 }
 
-std::string TArgReader::Value(const std::string& option)
+void AddPathOperands(CLI::App& command, std::vector<std::string>& paths, const std::string& help)
 {
-    if (m_inlineValue) {
-        std::string value = std::move(*m_inlineValue);
-        m_inlineValue.reset();
-        return value;
-    }
-    if (!m_shortFlags.empty()) {
-        std::string value = std::move(m_shortFlags);
-        m_shortFlags.clear();
-        return value;
-    }
-    if (m_next >= m_args.size()) {
-        throw EUsage("option '" + option + "' needs a value");
-    }
-    return m_args[m_next++];
+    command.add_option("PATH", paths, help)->required()->type_name("");
+    // Once PATH holds a word, the parser hands whatever follows a "--" back to the tool instead of
+    // taking it as operands ("c -- -a" would fail on "-a"). An operand that is never filled keeps
+    // them here; it is hidden, and a word that reached it would still be a path.
+    command
+        .add_option_function<std::string>(
+            "MORE", [&paths](const std::string& path) { paths.push_back(path); }, "")
+        ->group("");
+}
+
+void AddQuietOption(CLI::App& command, bool& quiet)
+{
+    command.add_flag("-q,--quiet", quiet, "print only errors: no progress, notes or summary");
+}
+
+void AddJobsOption(CLI::App& command, unsigned& jobs)
+{
+    command.add_option("-j,--jobs", jobs, "work on N files at once; 0 (the default) means one per processor core")
+        ->type_name("N")
+        ->check(WholeNumber(0, kMaxJobs));
+}
+
+void AddPasswordFileOption(CLI::App& command, std::optional<std::string>& passwordFile)
+{
+    command
+        .add_option_function<std::string>(
+            "--password-file", [&passwordFile](const std::string& path) { passwordFile = path; },
+            "read the password from the first line of FILE (- for standard input) instead of asking for it on "
+            "the terminal")
+        ->type_name("FILE");
 }

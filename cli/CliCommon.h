@@ -1,7 +1,8 @@
-// What every command of the command-line tool shares: exit statuses, errors, the option reader
-// and the signals that stop a run.
+// What every command of the command-line tool shares: exit statuses, errors, the options several
+// commands take, and the signals that stop a run.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -31,31 +32,6 @@ private:
     int m_status;
 };
 
-// Walks the words after the command name. Options may stand anywhere; "--" ends them. A word of
-// one-letter flags ("-ry") gives them one at a time, and "--name=value" or "-aVALUE" hands its
-// value to Value(). Every other word is an operand.
-class TArgReader
-{
-public:
-    explicit TArgReader(std::vector<std::string> args) : m_args(std::move(args)) {}
-
-    // The next option's name ("--source", "-r"), or nothing when only operands are left. Throws
-    // EUsage when the option before was given a value it does not take.
-    std::optional<std::string> NextOption();
-    // The value of the option just returned; throws EUsage when it is missing.
-    std::string Value(const std::string& option);
-    const std::vector<std::string>& Operands() const { return m_operands; }
-
-private:
-    std::vector<std::string> m_args;
-    std::size_t m_next = 0;
-    bool m_operandsOnly = false;
-    std::vector<std::string> m_operands;
-    std::string m_option;
-    std::string m_shortFlags;
-    std::optional<std::string> m_inlineValue;
-};
-
 // The signal (SIGINT, SIGTERM or SIGHUP) that asked the running command to stop; 0 when none did.
 int StopSignal();
 
@@ -72,8 +48,30 @@ public:
     TStopSignals& operator=(const TStopSignals&) = delete;
 };
 
-int RunEncryptCommand(const std::vector<std::string>& args);
-int RunDecryptCommand(const std::vector<std::string>& args);
-int RunInfoCommand(const std::vector<std::string>& args);
-int RunAlgorithmsCommand(const std::vector<std::string>& args);
-int RunSelftestCommand(const std::vector<std::string>& args);
+namespace CLI
+{
+class App;
+class Validator;
+} // namespace CLI
+
+// Each command is declared once on the tool's parser, options and help together, by its AddXCommand;
+// the function it returns runs the command with what the parser stored.
+using TCommandRun = std::function<int()>;
+
+TCommandRun AddEncryptCommand(CLI::App& tool);
+TCommandRun AddDecryptCommand(CLI::App& tool);
+TCommandRun AddInfoCommand(CLI::App& tool);
+TCommandRun AddAlgorithmsCommand(CLI::App& tool);
+TCommandRun AddSelftestCommand(CLI::App& tool);
+
+// A whole decimal number from low to high. The parser's own conversion would read "010" as octal
+// and take "0x10"; a count typed in a shell means neither.
+CLI::Validator WholeNumber(long long low, long long high);
+
+// The PATH... operands of a command; "--" makes every word after it one.
+void AddPathOperands(CLI::App& command, std::vector<std::string>& paths, const std::string& help);
+
+// The options that encrypt, decrypt and shred share, with one wording everywhere.
+void AddQuietOption(CLI::App& command, bool& quiet);
+void AddJobsOption(CLI::App& command, unsigned& jobs);
+void AddPasswordFileOption(CLI::App& command, std::optional<std::string>& passwordFile);

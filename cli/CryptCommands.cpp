@@ -8,10 +8,13 @@
 #include "platform/Files.h"
 #include "wipe/funkcije_u.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <optional>
 
 namespace
@@ -34,34 +37,20 @@ TSecureBuffer ReadPassword(const std::optional<std::string>& passwordFile, bool 
     return first;
 }
 
-struct TCommonOptions
+// The paths that info, encrypt and decrypt take, and their -r.
+void AddFileOperands(CLI::App& command, std::vector<std::string>& paths, bool& recursive)
+{
+    AddPathOperands(command, paths, "the files to work on, and with -r the folders");
+    command.add_flag("-r,--recursive", recursive,
+                     "take every file below the given folders, hidden ones included; links are never followed");
+}
+
+struct TInfoOptions
 {
     std::optional<std::string> passwordFile;
     bool recursive = false;
     std::vector<std::string> paths;
 };
-
-TCommonOptions ParseOptions(const std::vector<std::string>& args)
-{
-    TCommonOptions options;
-    TArgReader reader(args);
-    while (const auto next = reader.NextOption()) {
-        const std::string& option = *next;
-        if (option == "--password-file") {
-            options.passwordFile = reader.Value(option);
-        } else if (option == "-r" || option == "--recursive") {
-            options.recursive = true;
-        } else {
-            throw EUsage("unknown option '" + option + "'");
-        }
-    }
-    options.paths = reader.Operands();
-    if (options.paths.empty()) {
-        throw EUsage("no file given");
-    }
-    return options;
-}
-
 } // namespace
 
 namespace
@@ -72,21 +61,10 @@ struct TRunCommand
     std::optional<std::string> passwordFile;
     bool recursive = false;
     std::vector<std::string> paths;
+    bool Quiet = false;
+    // 0: one file at a time per processor core.
+    unsigned Jobs = 0;
 };
-
-TSourceAction ParseSourceAction(const std::string& word)
-{
-    if (word == "leave") {
-        return TSourceAction::Leave;
-    }
-    if (word == "delete") {
-        return TSourceAction::Delete;
-    }
-    if (word == "shred") {
-        return TSourceAction::Shred;
-    }
-    throw EUsage("--source takes leave, delete or shred, not '" + word + "'");
-}
 
 // Every short name of every algorithm, in the list's order.
 std::string AcceptedNames()
@@ -101,45 +79,67 @@ std::string AcceptedNames()
     return names;
 }
 
-TRunCommand ParseRunCommand(const std::vector<std::string>& args, bool encrypting)
+// Declares encrypt or decrypt on the tool; the parser stores what it reads in command.
+CLI::App& AddRunCommand(CLI::App& tool, TRunCommand& command, bool encrypting)
 {
-    TRunCommand command;
     // A user's file under the output's name is kept unless --force says otherwise, and one file's
     // error never abandons the rest.
     command.options.ReplaceExisting = false;
     command.options.ContinueAfterError = true;
-    TArgReader reader(args);
-    while (const auto next = reader.NextOption()) {
-        const std::string& option = *next;
-        if (option == "--password-file") {
-            command.passwordFile = reader.Value(option);
-        } else if (option == "--source") {
-            command.options.SourceAction = ParseSourceAction(reader.Value(option));
-        } else if (option == "-r" || option == "--recursive") {
-            command.recursive = true;
-        } else if (option == "--verify") {
-            command.options.Verify = true;
-        } else if (option == "--force") {
-            command.options.ReplaceExisting = true;
-        } else if (encrypting && (option == "-a" || option == "--algorithm")) {
-            const std::string name = reader.Value(option);
-            command.options.AlgorithmIndex = FindAlgorithm(name);
-            if (command.options.AlgorithmIndex < 0) {
-                throw EUsage("unknown algorithm '" + name + "': give an index 0 to 12 or one of " + AcceptedNames());
-            }
-        } else if (option == "--keep-date") {
-            command.options.KeepDate = true;
-        } else if (encrypting && option == "--mark-hidden") {
-            command.options.MarkHidden = true;
-        } else {
-            throw EUsage("unknown option '" + option + "'");
-        }
+    CLI::App& sub = *tool.add_subcommand(
+        encrypting ? "encrypt" : "decrypt",
+        encrypting ? "encrypt each file into PATH.enc, or in place with --source delete or shred"
+                   : "decrypt each encrypted file into its .dec output, or in place with --source delete or shred");
+    if (encrypting) {
+        sub.add_option("-a,--algorithm", command.options.AlgorithmIndex,
+                       "the algorithm: an index 0 to 12 or a name that 'vellumox-cli algorithms' lists, in any case "
+                       "(default: 0, Blowfish)")
+            ->type_name("INDEX|NAME")
+            ->transform(CLI::Validator(
+                [](std::string& name) -> std::string {
+                    const int index = FindAlgorithm(name);
+                    if (index < 0) {
+                        return "unknown algorithm '" + name + "': give an index 0 to 12 or one of " + AcceptedNames();
+                    }
+                    name = std::to_string(index);
+                    return {};
+                },
+                "", "AlgorithmName"));
     }
-    command.paths = reader.Operands();
-    if (command.paths.empty()) {
-        throw EUsage("no file given");
+    sub.add_option("--source", command.options.SourceAction,
+                   "what becomes of each source once its output is complete and flushed: leave (the default), "
+                   "delete, or shred (overwrite, then delete); with delete or shred the output takes the "
+                   "source's name")
+        ->type_name("leave|delete|shred")
+        ->transform(CLI::Validator(
+            [](std::string& word) -> std::string {
+                static const std::pair<const char*, TSourceAction> actions[] = {
+                    {"leave", TSourceAction::Leave}, {"delete", TSourceAction::Delete}, {"shred", TSourceAction::Shred}};
+                for (const auto& [name, action] : actions) {
+                    if (word == name) {
+                        word = std::to_string(static_cast<int>(action));
+                        return {};
+                    }
+                }
+                return "takes leave, delete or shred, not '" + word + "'";
+            },
+            "", "SourceAction"));
+    sub.add_flag("--keep-date", command.options.KeepDate,
+                 encrypting ? "with delete or shred, give the encrypted file the source's modification time"
+                            : "with delete or shred, give the plaintext the encrypted file's modification time");
+    if (encrypting) {
+        sub.add_flag("--mark-hidden", command.options.MarkHidden,
+                     "with delete or shred, hide the encrypted file by listing it in its folder's .hidden file");
     }
-    return command;
+    sub.add_flag("--verify", command.options.Verify,
+                 "read each output back and check it against its source before the source is touched");
+    sub.add_flag("--force", command.options.ReplaceExisting,
+                 "replace an existing output instead of skipping its source");
+    AddPasswordFileOption(sub, command.passwordFile);
+    AddQuietOption(sub, command.Quiet);
+    AddJobsOption(sub, command.Jobs);
+    AddFileOperands(sub, command.paths, command.recursive);
+    return sub;
 }
 
 // The run's progress on the terminal, its skipped files and notes as they happen, and its summary
@@ -216,9 +216,8 @@ private:
     double m_start;
 };
 
-int RunFiles(const std::vector<std::string>& args, bool encrypting)
+int RunFiles(const TRunCommand& command, bool encrypting)
 {
-    const TRunCommand command = ParseRunCommand(args, encrypting);
     TFileRun run;
     bool pathSkipped = false;
     auto skip = [&pathSkipped](const std::string& path, const std::string& reason) {
@@ -276,21 +275,9 @@ int RunFiles(const std::vector<std::string>& args, bool encrypting)
                          !run.OutputExistsList.empty() || !run.FailedList.empty();
     return skipped ? kExitSkipped : kExitOk;
 }
-} // namespace
 
-int RunEncryptCommand(const std::vector<std::string>& args)
+int RunInfo(const TInfoOptions& options)
 {
-    return RunFiles(args, true);
-}
-
-int RunDecryptCommand(const std::vector<std::string>& args)
-{
-    return RunFiles(args, false);
-}
-
-int RunInfoCommand(const std::vector<std::string>& args)
-{
-    const TCommonOptions options = ParseOptions(args);
     std::optional<TPasswordKey> password;
     if (options.passwordFile) {
         const TSecureBuffer typed = ReadFirstLine(*options.passwordFile);
@@ -363,11 +350,8 @@ int RunInfoCommand(const std::vector<std::string>& args)
     return anySkipped ? kExitSkipped : kExitOk;
 }
 
-int RunAlgorithmsCommand(const std::vector<std::string>& args)
+int RunAlgorithms()
 {
-    if (!args.empty()) {
-        throw EUsage("'algorithms' takes no arguments");
-    }
     // The names column comes last and holds no spaces: the shell completion reads it as the last word.
     for (const TAlgorithmInfo& info : AlgorithmTable()) {
         std::printf("%02d  %-20s %-9s %-13s %s\n", info.Index, std::string(info.Caption).c_str(),
@@ -377,11 +361,8 @@ int RunAlgorithmsCommand(const std::vector<std::string>& args)
     return kExitOk;
 }
 
-int RunSelftestCommand(const std::vector<std::string>& args)
+int RunSelftest()
 {
-    if (!args.empty()) {
-        throw EUsage("'selftest' takes no arguments");
-    }
     bool ok = TVX_md5::CheckVectors();
     std::printf("%-9s %s\n", "MD5", ok ? "ok" : "FAILED");
     for (const TAlgorithmInfo& info : AlgorithmTable()) {
@@ -393,4 +374,79 @@ int RunSelftestCommand(const std::vector<std::string>& args)
         ok = ok && passed;
     }
     return ok ? kExitOk : kExitError;
+}
+} // namespace
+
+TCommandRun AddEncryptCommand(CLI::App& tool)
+{
+    auto command = std::make_shared<TRunCommand>();
+    AddRunCommand(tool, *command, true)
+        .footer("Examples:\n"
+                "  vellumox-cli encrypt report.odt\n"
+                "      writes report.odt.enc; the password is asked twice on the terminal\n"
+                "  vellumox-cli encrypt -a aes --source delete report.odt\n"
+                "      encrypts report.odt in place with Rijndael (AES 256)\n"
+                "  vellumox-cli encrypt -r --source shred --password-file pw.txt letters/\n"
+                "      encrypts every file below letters/ in place, shredding each plaintext\n"
+                "\n"
+                "The password never comes from an argument. An existing PATH.enc is kept and its source "
+                "skipped unless --force is given. Until an output is complete and flushed it is named "
+                "OUTPUT.vellumox-partial.");
+    return [command] { return RunFiles(*command, true); };
+}
+
+TCommandRun AddDecryptCommand(CLI::App& tool)
+{
+    auto command = std::make_shared<TRunCommand>();
+    AddRunCommand(tool, *command, false)
+        .footer("Examples:\n"
+                "  vellumox-cli decrypt report.odt.enc\n"
+                "      writes report.odt.dec\n"
+                "  vellumox-cli decrypt --source delete --keep-date report.odt\n"
+                "      decrypts report.odt in place, keeping its date\n"
+                "  vellumox-cli decrypt -r --password-file - letters/ < pw.txt\n"
+                "      decrypts every file below letters/ with the password in pw.txt\n"
+                "\n"
+                "Each file's header names its algorithm. Files that are not encrypted, or that the password "
+                "does not open, are skipped and named on standard error.");
+    return [command] { return RunFiles(*command, false); };
+}
+
+TCommandRun AddInfoCommand(CLI::App& tool)
+{
+    auto options = std::make_shared<TInfoOptions>();
+    CLI::App& sub = *tool.add_subcommand(
+        "info", "tell for each file whether it is encrypted, with which algorithm, and (given the password) "
+                "which header form it has");
+    AddPasswordFileOption(sub, options->passwordFile);
+    AddFileOperands(sub, options->paths, options->recursive);
+    sub.footer("Examples:\n"
+               "  vellumox-cli info report.odt.enc\n"
+               "  vellumox-cli info -r --password-file pw.txt letters/\n"
+               "\n"
+               "Without -r a folder is skipped with a note. A file whose header stores the older form (MD5 of "
+               "the password, which is also its key) is named with a warning: decrypt it and encrypt it again.");
+    return [options] { return RunInfo(*options); };
+}
+
+TCommandRun AddAlgorithmsCommand(CLI::App& tool)
+{
+    tool.add_subcommand("algorithms",
+                        "list the 13 algorithm indexes and captions, which are available, and the names -a takes")
+        ->footer("Example:\n"
+                 "  vellumox-cli algorithms\n"
+                 "\n"
+                 "The last column holds the names that 'encrypt -a' takes for each algorithm, separated by commas "
+                 "(aes, cast, 3des, rc4 ...); the index and the caption are taken too, in any case.");
+    return RunAlgorithms;
+}
+
+TCommandRun AddSelftestCommand(CLI::App& tool)
+{
+    tool.add_subcommand("selftest", "run the known-answer checks of MD5 and every available cipher")
+        ->footer("Example:\n"
+                 "  vellumox-cli selftest\n"
+                 "\n"
+                 "Exit status 0 when every check passes, 3 when one fails.");
+    return RunSelftest;
 }

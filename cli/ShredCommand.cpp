@@ -6,12 +6,15 @@
 #include "platform/Files.h"
 #include "wipe/funkcije_u.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <cctype>
 #include <climits>
 #include <csignal>
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <optional>
 
 #ifdef _WIN32
@@ -20,14 +23,6 @@
 
 namespace
 {
-constexpr const char* kUsage =
-    "usage: vellumox-cli shred [--method 0-4] [--repeat N] [-r] [-y] PATH...\n"
-    "  --method N  0 simple one pass, 1 simple two pass, 2 DoD 5220-22M (default),\n"
-    "              3 military standard (8 passes), 4 Gutmann (35 passes)\n"
-    "  --repeat N  how often the method runs its passes (default 1; Gutmann always runs once)\n"
-    "  -r          shred folders: every file below them, then the emptied folders\n"
-    "  -y          shred without asking\n";
-
 struct TOptions
 {
     std::int32_t method = 2;
@@ -35,60 +30,10 @@ struct TOptions
     bool recursive = false;
     bool yes = false;
     std::vector<std::string> paths;
+    bool Quiet = false;
+    // 0: one file at a time per processor core.
+    unsigned Jobs = 0;
 };
-
-bool ParseNumber(const std::string& text, long long low, long long high, std::int32_t& out)
-{
-    if (text.empty() || text.size() > 10 || !std::all_of(text.begin(), text.end(), [](char c) {
-            return std::isdigit(static_cast<unsigned char>(c)) != 0;
-        })) {
-        return false;
-    }
-    const long long value = std::stoll(text);
-    if (value < low || value > high) {
-        return false;
-    }
-    out = static_cast<std::int32_t>(value);
-    return true;
-}
-
-// Returns an error message, or nothing when the words make a valid command.
-std::optional<std::string> ParseOptions(const std::vector<std::string>& args, TOptions& options, bool& help)
-{
-    try {
-        TArgReader reader(args);
-        while (const auto next = reader.NextOption()) {
-            const std::string& option = *next;
-            if (option == "-h" || option == "--help") {
-                help = true;
-            } else if (option == "--method") {
-                const std::string value = reader.Value(option);
-                if (!ParseNumber(value, 0, 4, options.method)) {
-                    return "--method takes 0 to 4, not \"" + value + "\"";
-                }
-            } else if (option == "--repeat") {
-                const std::string value = reader.Value(option);
-                // A count of 0 would write nothing and still delete the file as if shredded.
-                if (!ParseNumber(value, 1, INT32_MAX, options.repeat)) {
-                    return "--repeat takes a whole number from 1, not \"" + value + "\"";
-                }
-            } else if (option == "-r") {
-                options.recursive = true;
-            } else if (option == "-y") {
-                options.yes = true;
-            } else {
-                return "unknown option " + option;
-            }
-        }
-        options.paths = reader.Operands();
-    } catch (const EUsage& e) {
-        return e.what();
-    }
-    if (!help && options.paths.empty()) {
-        return "no file or folder given";
-    }
-    return std::nullopt;
-}
 
 // "dir/" and "dir" are the same folder to a user; the root stays "/".
 std::string WithoutTrailingSeparators(std::string path)
@@ -210,7 +155,7 @@ public:
         if (ShredCancelled) {
             return StopSignal() != 0 ? 128 + StopSignal() : kExitError;
         }
-        return m_failures.empty() ? 0 : 1;
+        return m_failures.empty() ? kExitOk : kExitSkipped;
     }
 
 private:
@@ -333,41 +278,63 @@ private:
 };
 } // namespace
 
-int RunShredCommand(const std::vector<std::string>& args)
+namespace
 {
-    TOptions options;
-    bool help = false;
-    if (const auto error = ParseOptions(args, options, help)) {
-        std::cerr << "vellumox-cli shred: " << *error << '\n' << kUsage;
-        return 2;
-    }
-    if (help) {
-        std::cout << kUsage;
-        return 0;
-    }
+int RunShred(const TOptions& options)
+{
     if (!options.yes) {
         if (!StdinIsTerminal()) {
-            std::cerr << "vellumox-cli shred: no terminal to confirm on; add -y to shred without asking\n";
-            return 2;
+            throw EUsage("no terminal to confirm on; add -y to shred without asking");
         }
         std::string answer;
         if (!ReadAnswerLine("Are you sure you wont to shred selected file(s)? ", answer) || !IsYes(answer)) {
             std::cout << "Nothing was shredded.\n";
-            return 0;
+            return kExitOk;
         }
     }
-    try {
-        ShredMethod = options.method;
-        ShredRepeat = options.repeat;
-        ShredCancelled = false;
-        TStopSignals interrupt(true);
-        TShredRun run(options.recursive);
-        for (const std::string& path : options.paths) {
-            run.Item(WithoutTrailingSeparators(path));
-        }
-        return run.Finish();
-    } catch (const std::exception& e) {
-        std::cerr << "vellumox-cli shred: " << e.what() << '\n';
-        return 3;
+    ShredMethod = options.method;
+    ShredRepeat = options.repeat;
+    ShredCancelled = false;
+    TStopSignals interrupt(true);
+    TShredRun run(options.recursive);
+    for (const std::string& path : options.paths) {
+        run.Item(WithoutTrailingSeparators(path));
     }
+    return run.Finish();
+}
+} // namespace
+
+TCommandRun AddShredCommand(CLI::App& tool)
+{
+    auto options = std::make_shared<TOptions>();
+    CLI::App& sub = *tool.add_subcommand("shred", "overwrite each file, then rename it at random and delete it");
+    sub.add_option("--method", options->method,
+                   "0 simple one pass, 1 simple two pass, 2 DoD 5220-22M (the default), 3 military standard "
+                   "(8 passes), 4 Gutmann (35 passes)")
+        ->type_name("N")
+        ->check(WholeNumber(0, 4));
+    // A count of 0 would write nothing and still delete the file as if shredded.
+    sub.add_option("--repeat", options->repeat,
+                   "how often the method runs its passes (default 1; Gutmann always runs once)")
+        ->type_name("N")
+        ->check(WholeNumber(1, INT32_MAX));
+    sub.add_flag("-y,--yes", options->yes, "shred without asking");
+    AddQuietOption(sub, options->Quiet);
+    AddJobsOption(sub, options->Jobs);
+    AddPathOperands(sub, options->paths, "the files to shred, and with -r the folders");
+    sub.add_flag("-r,--recursive", options->recursive,
+                 "shred every file below the given folders, then every folder that was emptied; links are never "
+                 "followed");
+    sub.footer("Examples:\n"
+               "  vellumox-cli shred old-letter.odt\n"
+               "      asks first, then overwrites with DoD 5220-22M and deletes\n"
+               "  vellumox-cli shred -ry --method 0 old-letters/\n"
+               "      one pass over every file below old-letters/, then its folders; no question\n"
+               "\n"
+               "Every pass is flushed to the disk. Overwriting does not reach old copies of the data on "
+               "copy-on-write or log-structured file systems, on SSDs and flash media, in snapshots or backups.\n"
+               "\n"
+               "Exit status: 0 every file shredded; 1 some were kept (each named); 2 usage error; 128 + N "
+               "stopped by signal N (the file being overwritten is kept, partly overwritten).");
+    return [options] { return RunShred(*options); };
 }
