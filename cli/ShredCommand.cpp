@@ -4,6 +4,7 @@
 #include "cli/CliCommon.h"
 #include "cli/Terminal.h"
 #include "platform/Files.h"
+#include "wipe/WipeReach.h"
 #include "wipe/funkcije_u.h"
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <exception>
 #include <iostream>
 #include <optional>
+#include <set>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -21,12 +23,14 @@
 namespace
 {
 constexpr const char* kUsage =
-    "usage: vellumox-cli shred [--method 0-4] [--repeat N] [-r] [-y] PATH...\n"
+    "usage: vellumox-cli shred [--method 0-4] [--repeat N] [-r] [-y] [--force] PATH...\n"
     "  --method N  0 simple one pass, 1 simple two pass, 2 DoD 5220-22M (default),\n"
     "              3 military standard (8 passes), 4 Gutmann (35 passes)\n"
     "  --repeat N  how often the method runs its passes (default 1; Gutmann always runs once)\n"
     "  -r          shred folders: every file below them, then the emptied folders\n"
-    "  -y          shred without asking\n";
+    "  -y          shred without asking (a file with other hard links is still asked about)\n"
+    "  --force     also shred files with other hard links without asking: their other names\n"
+    "              keep showing the overwritten data\n";
 
 struct TOptions
 {
@@ -34,6 +38,7 @@ struct TOptions
     std::int32_t repeat = 1;
     bool recursive = false;
     bool yes = false;
+    bool force = false;
     std::vector<std::string> paths;
 };
 
@@ -76,6 +81,8 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, TO
                 options.recursive = true;
             } else if (option == "-y") {
                 options.yes = true;
+            } else if (option == "--force") {
+                options.force = true;
             } else {
                 return "unknown option " + option;
             }
@@ -129,6 +136,78 @@ bool IsYes(std::string answer)
     return answer == "y" || answer == "yes";
 }
 
+// Files by device and inode.
+using TFileSet = std::set<std::pair<std::uint64_t, std::uint64_t>>;
+
+// What the run is about to overwrite, looked at before anything is: one file per volume, for the
+// warning about what overwriting cannot reach, and every file whose data has other names.
+struct TPreview
+{
+    std::vector<std::string> volumeSamples;
+    struct TLinked
+    {
+        std::string path;
+        std::uint64_t links;
+        TFileIdentity identity;
+    };
+    std::vector<TLinked> linked;
+};
+
+TPreview Preview(const std::vector<std::string>& paths, bool recursive)
+{
+    TPreview preview;
+    std::set<std::uint64_t> devices;
+    const auto look = [&](const std::string& path, const std::optional<TFoundEntry>& entry) {
+        if (!entry || entry->kind != TEntryKind::File) {
+            return;
+        }
+        if (devices.insert(entry->identity.device).second) {
+            preview.volumeSamples.push_back(path);
+        }
+        if (entry->links > 1) {
+            preview.linked.push_back({path, entry->links, entry->identity});
+        }
+    };
+    for (const std::string& path : paths) {
+        if (!IsDirectory(path)) {
+            look(path, FindEntry(path));
+        } else if (recursive && !IsVolumeRoot(path)) {
+            // A folder that cannot be listed now is reported by the run itself.
+            try {
+                const TTreeListing tree = ListTree(path);
+                for (std::size_t i = 0; i < tree.files.size(); ++i) {
+                    look(tree.files[i], tree.fileRefs[i].folder->Find(tree.fileRefs[i].name));
+                }
+            } catch (const EFileError&) {
+            }
+        }
+    }
+    return preview;
+}
+
+// Asks once about every file whose data other names share: shredding overwrites what those names
+// show too. Returns the files the user allowed; without a terminal, none (they need --force).
+TFileSet AskAboutLinks(const std::vector<TPreview::TLinked>& linked)
+{
+    TFileSet allowed;
+    if (linked.empty() || !StdinIsTerminal()) {
+        return allowed;
+    }
+    for (const TPreview::TLinked& file : linked) {
+        std::cerr << "\"" << file.path << "\" has " << file.links
+                  << " hard links: shredding it overwrites the data its other names show too.\n";
+    }
+    std::string answer;
+    const std::string question =
+        linked.size() == 1 ? "Shred it all the same? (y/N) " : "Shred these " + std::to_string(linked.size()) + " files all the same? (y/N) ";
+    if (ReadAnswerLine(question, answer) && IsYes(answer)) {
+        for (const TPreview::TLinked& file : linked) {
+            allowed.emplace(file.identity.device, file.identity.inode);
+        }
+    }
+    return allowed;
+}
+
 // The shred window's label and bar, drawn as one line on the terminal.
 class TCliProgress final : public TWipeProgress
 {
@@ -160,7 +239,8 @@ private:
 class TShredRun
 {
 public:
-    explicit TShredRun(bool recursive) : m_recursive(recursive), m_progress(m_line)
+    TShredRun(bool recursive, bool force, TFileSet linksAllowed)
+        : m_recursive(recursive), m_force(force), m_linksAllowed(std::move(linksAllowed)), m_progress(m_line)
     {
         SetWipeProgress(TWipeTarget::ShredWindow, &m_progress);
     }
@@ -219,6 +299,12 @@ private:
         const std::string path = file.Path();
         const auto entry = file.folder->Find(file.name);
         const std::uint64_t names = entry && entry->kind == TEntryKind::File ? entry->links : 1;
+        if (names > 1 && !m_force && !m_linksAllowed.contains({entry->identity.device, entry->identity.inode})) {
+            m_failures.push_back("\"" + path + "\" has " + std::to_string(names) +
+                                 " hard links: not shredded, as that would overwrite the data its other names show "
+                                 "(answer y at a terminal, or add --force with -y)");
+            return false;
+        }
         m_progress.SetFile(file.name);
         std::string failure;
         const bool ok = ShredFile(file, &failure);
@@ -324,6 +410,9 @@ private:
     }
 
     bool m_recursive;
+    bool m_force;
+    // Files with other hard links that the user agreed to shred, by device and inode.
+    TFileSet m_linksAllowed;
     TProgressLine m_line;
     TCliProgress m_progress;
     std::vector<std::string> m_failures;
@@ -345,25 +434,34 @@ int RunShredCommand(const std::vector<std::string>& args)
         std::cout << kUsage;
         return 0;
     }
+    if (!options.yes && !StdinIsTerminal()) {
+        std::cerr << "vellumox-cli shred: no terminal to confirm on; add -y to shred without asking\n";
+        return 2;
+    }
+    std::vector<std::string> paths;
+    for (const std::string& path : options.paths) {
+        paths.push_back(WithoutTrailingSeparators(path));
+    }
+    const TPreview preview = Preview(paths, options.recursive);
+    for (const std::string& warning : ReachWarnings(preview.volumeSamples)) {
+        std::cerr << warning << '\n';
+    }
     if (!options.yes) {
-        if (!StdinIsTerminal()) {
-            std::cerr << "vellumox-cli shred: no terminal to confirm on; add -y to shred without asking\n";
-            return 2;
-        }
         std::string answer;
         if (!ReadAnswerLine("Are you sure you wont to shred selected file(s)? ", answer) || !IsYes(answer)) {
             std::cout << "Nothing was shredded.\n";
             return 0;
         }
     }
+    const auto linksAllowed = options.force ? TFileSet{} : AskAboutLinks(preview.linked);
     try {
         ShredMethod = options.method;
         ShredRepeat = options.repeat;
         ShredCancelled = false;
         TStopSignals interrupt(true);
-        TShredRun run(options.recursive);
-        for (const std::string& path : options.paths) {
-            run.Item(WithoutTrailingSeparators(path));
+        TShredRun run(options.recursive, options.force, linksAllowed);
+        for (const std::string& path : paths) {
+            run.Item(path);
         }
         return run.Finish();
     } catch (const std::exception& e) {
