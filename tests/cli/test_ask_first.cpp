@@ -67,7 +67,7 @@ TEST_F(PasswordFirst, APasswordThatOpensNoneStopsOnceBeforeAnythingIsTouched)
     ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
     ASSERT_EQ(::symlink((dir / "a").c_str(), (keys / "link").c_str()), 0);
     const auto before = Snapshot(dir.Path());
-    for (const std::string& source : {"leave", "delete", "shred"}) {
+    for (const char* source : {"leave", "delete", "shred"}) {
         SCOPED_TRACE(source);
         const auto fromFile = Cli({"decrypt", "-r", "--source", source, "--password-file", keys / "wrong", dir.Path(),
                                    keys / "link", dir / "pipe"});
