@@ -198,8 +198,9 @@ TFileSet AskAboutLinks(const std::vector<TPreview::TLinked>& linked)
                   << " hard links: shredding it overwrites the data its other names show too.\n";
     }
     std::string answer;
-    const std::string question =
-        linked.size() == 1 ? "Shred it all the same? (y/N) " : "Shred these " + std::to_string(linked.size()) + " files all the same? (y/N) ";
+    const std::string question = linked.size() == 1
+                                     ? "Shred it all the same? (y/N) "
+                                     : "Shred these " + std::to_string(linked.size()) + " files all the same? (y/N) ";
     if (ReadAnswerLine(question, answer) && IsYes(answer)) {
         for (const TPreview::TLinked& file : linked) {
             allowed.emplace(file.identity.device, file.identity.inode);

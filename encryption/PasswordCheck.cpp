@@ -10,8 +10,8 @@ TPasswordReach CheckPasswordReach(const TPasswordKey& password, const TFileRun& 
     for (std::size_t i = 0; i < run.WorkList.size(); ++i) {
         try {
             // The file the run will open: the anchor it was listed with, else its path as given.
-            const TFileRef file = i < run.WorkRefs.size() && run.WorkRefs[i].folder ? run.WorkRefs[i]
-                                                                                     : AnchorPath(run.WorkList[i]);
+            const TFileRef file =
+                i < run.WorkRefs.size() && run.WorkRefs[i].folder ? run.WorkRefs[i] : AnchorPath(run.WorkList[i]);
             const auto entry = file.folder->Find(file.name);
             if (!entry || entry->kind != TEntryKind::File || entry->identity != file.identity) {
                 continue;

@@ -54,21 +54,36 @@ struct TKnownType
 };
 
 constexpr TKnownType kKnownTypes[] = {
-    {"btrfs", TReachLimit::CopyOnWrite},       {"zfs", TReachLimit::CopyOnWrite},
-    {"bcachefs", TReachLimit::CopyOnWrite},    {"f2fs", TReachLimit::CopyOnWrite},
-    {"nilfs2", TReachLimit::CopyOnWrite},      {"jffs2", TReachLimit::CopyOnWrite},
-    {"ubifs", TReachLimit::CopyOnWrite},       {"overlay", TReachLimit::Layered},
-    {"nfs", TReachLimit::Network},             {"nfs4", TReachLimit::Network},
-    {"cifs", TReachLimit::Network},            {"smb3", TReachLimit::Network},
-    {"smbfs", TReachLimit::Network},           {"9p", TReachLimit::Network},
-    {"ceph", TReachLimit::Network},            {"afs", TReachLimit::Network},
-    {"coda", TReachLimit::Network},            {"ncpfs", TReachLimit::Network},
-    {"glusterfs", TReachLimit::Network},       {"fuse.sshfs", TReachLimit::Network},
-    {"fuse.rclone", TReachLimit::Network},     {"fuse.s3fs", TReachLimit::Network},
-    {"fuse.gcsfuse", TReachLimit::Network},    {"fuse.curlftpfs", TReachLimit::Network},
-    {"fuse.gvfsd-fuse", TReachLimit::Network}, {"fuse.smbnetfs", TReachLimit::Network},
-    {"fuse.glusterfs", TReachLimit::Network},  {"fuse.ceph-fuse", TReachLimit::Network},
-    {"fuse.davfs2", TReachLimit::Network},     {"davfs", TReachLimit::Network},
+    {"btrfs", TReachLimit::CopyOnWrite},
+    {"zfs", TReachLimit::CopyOnWrite},
+    {"bcachefs", TReachLimit::CopyOnWrite},
+    {"f2fs", TReachLimit::CopyOnWrite},
+    {"nilfs2", TReachLimit::CopyOnWrite},
+    {"jffs2", TReachLimit::CopyOnWrite},
+    {"ubifs", TReachLimit::CopyOnWrite},
+    {"overlay", TReachLimit::Layered},
+    {"nfs", TReachLimit::Network},
+    {"nfs4", TReachLimit::Network},
+    {"cifs", TReachLimit::Network},
+    {"smb3", TReachLimit::Network},
+    {"smbfs", TReachLimit::Network},
+    {"9p", TReachLimit::Network},
+    {"ceph", TReachLimit::Network},
+    {"afs", TReachLimit::Network},
+    {"coda", TReachLimit::Network},
+    {"ncpfs", TReachLimit::Network},
+    {"glusterfs", TReachLimit::Network},
+    {"fuse.sshfs", TReachLimit::Network},
+    {"fuse.rclone", TReachLimit::Network},
+    {"fuse.s3fs", TReachLimit::Network},
+    {"fuse.gcsfuse", TReachLimit::Network},
+    {"fuse.curlftpfs", TReachLimit::Network},
+    {"fuse.gvfsd-fuse", TReachLimit::Network},
+    {"fuse.smbnetfs", TReachLimit::Network},
+    {"fuse.glusterfs", TReachLimit::Network},
+    {"fuse.ceph-fuse", TReachLimit::Network},
+    {"fuse.davfs2", TReachLimit::Network},
+    {"davfs", TReachLimit::Network},
 };
 
 // Block devices that are memory, though they report themselves as not rotational.
@@ -190,7 +205,8 @@ std::vector<TMountEntry> ParseMountInfo(const std::string& text)
         for (std::string word; words >> word;) {
             fields.push_back(word);
         }
-        const auto dash = std::find(fields.begin() + std::min<std::ptrdiff_t>(6, std::ssize(fields)), fields.end(), "-");
+        const auto dash =
+            std::find(fields.begin() + std::min<std::ptrdiff_t>(6, std::ssize(fields)), fields.end(), "-");
         if (dash == fields.end() || fields.end() - dash < 3) {
             continue;
         }
@@ -307,7 +323,8 @@ std::vector<std::string> ReachWarnings(const std::vector<std::string>& paths,
         if (mount.source != mount.fsType) {
             named.push_back(mount.source);
         }
-        if (note.limit == TReachLimit::Flash && !note.name.empty() && mount.source.find(note.name) == std::string::npos) {
+        if (note.limit == TReachLimit::Flash && !note.name.empty() &&
+            mount.source.find(note.name) == std::string::npos) {
             named.push_back("device " + note.name);
         }
         std::string kind;

@@ -5,10 +5,9 @@
 #include "tests/support/RunProcess.h"
 #include "tests/support/TempDir.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <map>
 #include <sys/stat.h>
 #include <unistd.h>

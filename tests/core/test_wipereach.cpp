@@ -110,8 +110,7 @@ std::optional<TVolumeFacts> MadeUpMachine(const std::string& path)
 
 TEST(WipeReach, TheVolumeIsJudgedByItsKindItsMountTypeAndItsDevice)
 {
-    EXPECT_EQ(JudgeVolume(Facts(1, 0x9123683E, 1, "sda1", {"/", "btrfs", "/dev/sda1"})).limit,
-              TReachLimit::CopyOnWrite)
+    EXPECT_EQ(JudgeVolume(Facts(1, 0x9123683E, 1, "sda1", {"/", "btrfs", "/dev/sda1"})).limit, TReachLimit::CopyOnWrite)
         << "copy-on-write on a spinning disk is still copy-on-write";
     // FUSE's magic says nothing; its type says where the files are.
     EXPECT_EQ(JudgeVolume(Facts(2, kFuse, -1, "", {"/mnt/x", "fuse.sshfs", "me@host:"})).limit, TReachLimit::Network);
@@ -157,9 +156,8 @@ TEST(WipeReach, TheMountTableIsReadWithItsEscapesAndTheMountOnTopWins)
 
 TEST(WipeReach, OneWarningForEachVolumeThatOverwritingCannotReach)
 {
-    const std::vector<std::string> warnings =
-        ReachWarnings({"/old/a", "/srv/a", "/home/me/b", "/srv/b", "/nowhere/c", "/remote/d", "/home/me/e"},
-                      &MadeUpMachine);
+    const std::vector<std::string> warnings = ReachWarnings(
+        {"/old/a", "/srv/a", "/home/me/b", "/srv/b", "/nowhere/c", "/remote/d", "/home/me/e"}, &MadeUpMachine);
     ASSERT_EQ(warnings.size(), 3u) << testing::PrintToString(warnings);
     EXPECT_NE(warnings[0].find("/srv (btrfs, /dev/sdb1)"), std::string::npos) << warnings[0];
     EXPECT_NE(warnings[0].find("\"/srv/a\""), std::string::npos) << warnings[0];
