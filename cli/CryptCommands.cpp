@@ -4,6 +4,7 @@
 #include "crypto/VXmd5.h"
 #include "crypto/VXsecmem.h"
 #include "encryption/FileFormat.h"
+#include "encryption/PasswordCheck.h"
 #include "encryption/Runs.h"
 #include "platform/Files.h"
 #include "wipe/funkcije_u.h"
@@ -35,6 +36,36 @@ TSecureBuffer ReadPassword(const std::optional<std::string>& passwordFile, bool 
         }
     }
     return first;
+}
+
+// A terminal user gets this many tries at a password that opens none of the files.
+constexpr int kPasswordTries = 3;
+
+std::string OpensNoneText(std::size_t encrypted)
+{
+    if (encrypted == 1) {
+        return "The password does not open the encrypted file.";
+    }
+    return "The password opens none of the " + std::to_string(encrypted) + " encrypted files.";
+}
+
+// A wrong password would otherwise be found at every encrypted file of the run, each skipped with
+// the same complaint; the headers tell it at once, before anything is touched. A password that
+// opens some of them goes on: the others are then skipped as the run finds them.
+TSecureBuffer ReadDecryptionPassword(const std::optional<std::string>& passwordFile, const TFileRun& run)
+{
+    for (int attempt = 1;; ++attempt) {
+        TSecureBuffer typed = ReadPassword(passwordFile, false);
+        const TPasswordReach reach = CheckPasswordReach(TPasswordKey(typed.View()), run);
+        if (!reach.OpensNone()) {
+            return typed;
+        }
+        const std::string none = OpensNoneText(reach.Encrypted);
+        if (passwordFile || attempt == kPasswordTries) {
+            throw ECliExit(kExitSkipped, none + " Nothing was decrypted.");
+        }
+        std::cerr << none << " Try again.\n";
+    }
 }
 
 // The paths that info, encrypt and decrypt take, and their -r.
@@ -245,7 +276,8 @@ int RunFiles(const TRunCommand& command, bool encrypting)
         }
         run.AddFile(path);
     }
-    const TSecureBuffer typed = ReadPassword(command.passwordFile, encrypting);
+    const TSecureBuffer typed =
+        encrypting ? ReadPassword(command.passwordFile, true) : ReadDecryptionPassword(command.passwordFile, run);
     if (encrypting && typed.empty()) {
         throw ECliExit(kExitUsage, "The Password can't be blank!");
     }

@@ -4,6 +4,7 @@
 #include "cli/CliCommon.h"
 #include "cli/Terminal.h"
 #include "platform/Files.h"
+#include "wipe/WipeReach.h"
 #include "wipe/funkcije_u.h"
 
 #include <CLI/CLI.hpp>
@@ -16,6 +17,7 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <set>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -29,6 +31,7 @@ struct TOptions
     std::int32_t repeat = 1;
     bool recursive = false;
     bool yes = false;
+    bool force = false;
     std::vector<std::string> paths;
     bool Quiet = false;
     // 0: one file at a time per processor core.
@@ -74,6 +77,79 @@ bool IsYes(std::string answer)
     return answer == "y" || answer == "yes";
 }
 
+// Files by device and inode.
+using TFileSet = std::set<std::pair<std::uint64_t, std::uint64_t>>;
+
+// What the run is about to overwrite, looked at before anything is: one file per volume, for the
+// warning about what overwriting cannot reach, and every file whose data has other names.
+struct TPreview
+{
+    std::vector<std::string> volumeSamples;
+    struct TLinked
+    {
+        std::string path;
+        std::uint64_t links;
+        TFileIdentity identity;
+    };
+    std::vector<TLinked> linked;
+};
+
+TPreview Preview(const std::vector<std::string>& paths, bool recursive)
+{
+    TPreview preview;
+    std::set<std::uint64_t> devices;
+    const auto look = [&](const std::string& path, const std::optional<TFoundEntry>& entry) {
+        if (!entry || entry->kind != TEntryKind::File) {
+            return;
+        }
+        if (devices.insert(entry->identity.device).second) {
+            preview.volumeSamples.push_back(path);
+        }
+        if (entry->links > 1) {
+            preview.linked.push_back({path, entry->links, entry->identity});
+        }
+    };
+    for (const std::string& path : paths) {
+        if (!IsDirectory(path)) {
+            look(path, FindEntry(path));
+        } else if (recursive && !IsVolumeRoot(path)) {
+            // A folder that cannot be listed now is reported by the run itself.
+            try {
+                const TTreeListing tree = ListTree(path);
+                for (std::size_t i = 0; i < tree.files.size(); ++i) {
+                    look(tree.files[i], tree.fileRefs[i].folder->Find(tree.fileRefs[i].name));
+                }
+            } catch (const EFileError&) {
+            }
+        }
+    }
+    return preview;
+}
+
+// Asks once about every file whose data other names share: shredding overwrites what those names
+// show too. Returns the files the user allowed; without a terminal, none (they need --force).
+TFileSet AskAboutLinks(const std::vector<TPreview::TLinked>& linked)
+{
+    TFileSet allowed;
+    if (linked.empty() || !StdinIsTerminal()) {
+        return allowed;
+    }
+    for (const TPreview::TLinked& file : linked) {
+        std::cerr << "\"" << file.path << "\" has " << file.links
+                  << " hard links: shredding it overwrites the data its other names show too.\n";
+    }
+    std::string answer;
+    const std::string question = linked.size() == 1
+                                     ? "Shred it all the same? (y/N) "
+                                     : "Shred these " + std::to_string(linked.size()) + " files all the same? (y/N) ";
+    if (ReadAnswerLine(question, answer) && IsYes(answer)) {
+        for (const TPreview::TLinked& file : linked) {
+            allowed.emplace(file.identity.device, file.identity.inode);
+        }
+    }
+    return allowed;
+}
+
 // The shred window's label and bar, drawn as one line on the terminal.
 class TCliProgress final : public TWipeProgress
 {
@@ -105,7 +181,8 @@ private:
 class TShredRun
 {
 public:
-    explicit TShredRun(bool recursive) : m_recursive(recursive), m_progress(m_line)
+    TShredRun(bool recursive, bool force, TFileSet linksAllowed)
+        : m_recursive(recursive), m_force(force), m_linksAllowed(std::move(linksAllowed)), m_progress(m_line)
     {
         SetWipeProgress(TWipeTarget::ShredWindow, &m_progress);
     }
@@ -164,6 +241,12 @@ private:
         const std::string path = file.Path();
         const auto entry = file.folder->Find(file.name);
         const std::uint64_t names = entry && entry->kind == TEntryKind::File ? entry->links : 1;
+        if (names > 1 && !m_force && !m_linksAllowed.contains({entry->identity.device, entry->identity.inode})) {
+            m_failures.push_back("\"" + path + "\" has " + std::to_string(names) +
+                                 " hard links: not shredded, as that would overwrite the data its other names show "
+                                 "(answer y at a terminal, or add --force with -y)");
+            return false;
+        }
         m_progress.SetFile(file.name);
         std::string failure;
         const bool ok = ShredFile(file, &failure);
@@ -269,6 +352,9 @@ private:
     }
 
     bool m_recursive;
+    bool m_force;
+    // Files with other hard links that the user agreed to shred, by device and inode.
+    TFileSet m_linksAllowed;
     TProgressLine m_line;
     TCliProgress m_progress;
     std::vector<std::string> m_failures;
@@ -282,23 +368,32 @@ namespace
 {
 int RunShred(const TOptions& options)
 {
+    if (!options.yes && !StdinIsTerminal()) {
+        throw EUsage("no terminal to confirm on; add -y to shred without asking");
+    }
+    std::vector<std::string> paths;
+    for (const std::string& path : options.paths) {
+        paths.push_back(WithoutTrailingSeparators(path));
+    }
+    const TPreview preview = Preview(paths, options.recursive);
+    for (const std::string& warning : ReachWarnings(preview.volumeSamples)) {
+        std::cerr << warning << '\n';
+    }
     if (!options.yes) {
-        if (!StdinIsTerminal()) {
-            throw EUsage("no terminal to confirm on; add -y to shred without asking");
-        }
         std::string answer;
         if (!ReadAnswerLine("Are you sure you wont to shred selected file(s)? ", answer) || !IsYes(answer)) {
             std::cout << "Nothing was shredded.\n";
             return kExitOk;
         }
     }
+    const auto linksAllowed = options.force ? TFileSet{} : AskAboutLinks(preview.linked);
     ShredMethod = options.method;
     ShredRepeat = options.repeat;
     ShredCancelled = false;
     TStopSignals interrupt(true);
-    TShredRun run(options.recursive);
-    for (const std::string& path : options.paths) {
-        run.Item(WithoutTrailingSeparators(path));
+    TShredRun run(options.recursive, options.force, linksAllowed);
+    for (const std::string& path : paths) {
+        run.Item(path);
     }
     return run.Finish();
 }
@@ -318,7 +413,10 @@ TCommandRun AddShredCommand(CLI::App& tool)
                    "how often the method runs its passes (default 1; Gutmann always runs once)")
         ->type_name("N")
         ->check(WholeNumber(1, INT32_MAX));
-    sub.add_flag("-y,--yes", options->yes, "shred without asking");
+    sub.add_flag("-y,--yes", options->yes, "shred without asking (a file with other hard links is still asked about)");
+    sub.add_flag("--force", options->force,
+                 "with -y, also shred files with other hard links without asking: their other names keep showing "
+                 "the overwritten data");
     AddQuietOption(sub, options->Quiet);
     AddJobsOption(sub, options->Jobs);
     AddPathOperands(sub, options->paths, "the files to shred, and with -r the folders");

@@ -232,9 +232,9 @@ bool IsEncryptedFile(const std::string& path)
     }
 }
 
-THeaderInfo ReadHeader(const std::string& path)
+namespace {
+THeaderInfo HeaderFrom(TFileReader& reader)
 {
-    TFileReader reader(path);
     std::array<std::uint8_t, kHeaderSize> header{};
     const std::size_t got = reader.Read(header);
     THeaderInfo info;
@@ -247,6 +247,19 @@ THeaderInfo ReadHeader(const std::string& path)
     info.AlgorithmIndex = ParseIndex(header[3], header[4]);
     std::copy(header.begin() + 5, header.end(), info.Stored.begin());
     return info;
+}
+} // namespace
+
+THeaderInfo ReadHeader(const std::string& path)
+{
+    TFileReader reader(path);
+    return HeaderFrom(reader);
+}
+
+THeaderInfo ReadHeader(const TFileRef& file)
+{
+    TFileReader reader(file);
+    return HeaderFrom(reader);
 }
 
 TEncryptOutcome EncryptSingleFile(const std::string& source, const TPasswordKey& password, int algorithmIndex,

@@ -161,3 +161,5 @@ struct THeaderInfo
 };
 
 THeaderInfo ReadHeader(const std::string& path);
+// The same for an admitted file: never through a link, and only a regular file is opened.
+THeaderInfo ReadHeader(const TFileRef& file);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,9 +33,56 @@ TReachNote ClassifyFileSystem(std::uint64_t magic);
 // rotational under sysRoot ("/sys", or a copy in tests). False when unknown.
 bool BlockDeviceIsFlash(unsigned major, unsigned minor, const std::string& sysRoot = "/sys");
 
+// The block device's own report (for a partition, its disk's): 1 rotational, 0 not, -1 unknown.
+int BlockDeviceRotational(unsigned major, unsigned minor, const std::string& sysRoot = "/sys");
+
+// One line of the mount table (/proc/self/mountinfo).
+struct TMountEntry
+{
+    std::string mountPoint;
+    // "ext4", "nfs4", "fuse.sshfs": FUSE file systems are told apart only by this name.
+    std::string fsType;
+    // "/dev/sda1", "server:/export", "user@host:/home".
+    std::string source;
+};
+
+// The mount table's lines, with the kernel's octal escapes in names undone; lines it cannot read
+// are left out.
+std::vector<TMountEntry> ParseMountInfo(const std::string& text);
+// The mount that holds path (absolute, without links): the longest mount point at or above it,
+// the one mounted last where several share it, since it hides the others.
+std::optional<TMountEntry> MountHolding(const std::string& path, const std::vector<TMountEntry>& mounts);
+
+// What the system tells about the volume a file lies on.
+struct TVolumeFacts
+{
+    // Files with one device number lie on one volume.
+    std::uint64_t device = 0;
+    // statfs f_type.
+    std::uint64_t fsMagic = 0;
+    // See BlockDeviceRotational; -1 also where the volume has no block device (tmpfs, network).
+    int rotational = -1;
+    // The block device's name ("sda1", "nvme0n1p2"); empty without one.
+    std::string blockDevice;
+    TMountEntry mount;
+};
+
+// Why overwriting in place may not reach old data on such a volume; None when nothing is known
+// against it. RAM (tmpfs, ramfs, zram and ram disks) is not warned about: an overwrite there reaches
+// the very pages, and nothing outlives a power-off.
+TReachNote JudgeVolume(const TVolumeFacts& facts);
+// The facts for the volume of path (links followed); empty when path cannot be examined.
+std::optional<TVolumeFacts> VolumeFactsOf(const std::string& path);
+
 // Why overwriting path in place may leave its old data readable; None when nothing is known
 // against it. Raises nothing.
 TReachNote CheckWipeReach(const std::string& path);
+
+// One warning for each distinct volume among paths where overwriting in place may not reach the
+// old data, naming the volume, its file system, the first of the paths on it and why; empty when
+// none. Give one path per volume where that is known: each distinct device is examined once.
+std::vector<std::string> ReachWarnings(const std::vector<std::string>& paths,
+                                       std::optional<TVolumeFacts> (*probe)(const std::string&) = &VolumeFactsOf);
 
 // What the shred confirmation uses; tests replace it to pin the answer.
 extern TReachNote (*WipeReachProbe)(const std::string& path);

@@ -137,9 +137,13 @@ TEST_F(CliCrypt, SkippedFilesAreNamedAndGiveStatusOne)
     EXPECT_NE(enc.err.find("already encrypted"), std::string::npos);
     EXPECT_TRUE(Exists(dir / "a.enc"));
 
+    // A password that opens one of the files goes on, and the others are skipped one by one.
     WriteText(dir / "wrong", "not it\n");
-    const auto bad = Cli({"decrypt", "--password-file", dir / "wrong", dir / "a.enc", dir / "a"});
+    WriteText(dir / "c", "gamma");
+    ASSERT_EQ(Cli({"encrypt", "--password-file", dir / "wrong", dir / "c"}).exitCode, 0);
+    const auto bad = Cli({"decrypt", "--password-file", dir / "wrong", dir / "a.enc", dir / "a", dir / "c.enc"});
     EXPECT_EQ(bad.exitCode, 1);
+    EXPECT_TRUE(Exists(dir / "c.dec"));
     EXPECT_NE(bad.err.find("bad password"), std::string::npos);
     EXPECT_NE(bad.err.find("not encrypted"), std::string::npos);
     EXPECT_FALSE(Exists(dir / "a.dec"));

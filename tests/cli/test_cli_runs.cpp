@@ -68,7 +68,10 @@ TEST_F(CliRuns, SummaryLinesGoToStandardErrorAsTheLogShowsThem)
     EXPECT_EQ(ReadAll(outside / "pw"), Text("in place\n")) << "the link was followed";
 
     WriteText(outside / "wrong", "wrong\n");
-    const auto dec = Cli({"decrypt", "--password-file", outside / "wrong", dir / "plain.enc", dir / "plain"});
+    WriteText(dir / "other", "other");
+    ASSERT_EQ(Cli({"encrypt", "--password-file", outside / "wrong", dir / "other"}).exitCode, 0);
+    const auto dec =
+        Cli({"decrypt", "--password-file", outside / "wrong", dir / "plain.enc", dir / "plain", dir / "other.enc"});
     EXPECT_EQ(dec.exitCode, 1);
     const std::string expected = "  1 file(s) skiped because bad password.\n"
                                  "  1 file(s) skiped because file(s) already decrypted.\n"

@@ -2,6 +2,7 @@
 // test sees what the user would see and the terminal's state after the tool has gone.
 #include "tests/support/Bytes.h"
 #include "tests/support/DecryptCheck.h"
+#include "tests/support/RunProcess.h"
 #include "tests/support/TempDir.h"
 
 #include <chrono>
@@ -225,5 +226,67 @@ TEST_F(PasswordPrompt, SignalsAtThePromptRestoreEchoAndEndTheTool)
         EXPECT_TRUE(session.EchoIsOn()) << "the terminal was left without echo";
         EXPECT_FALSE(Exists(file + ".enc"));
     }
+}
+// A password that opens none of the files is asked for again, three tries in all, before anything
+// is touched; the right one on a later try decrypts.
+TEST_F(PasswordPrompt, APasswordThatOpensNoneIsAskedAgainThreeTimesInAll)
+{
+    const std::string key = dir / "key";
+    WriteText(key, "tiger lily\n");
+    ASSERT_EQ(RunProcess(VX_CLI_PATH, {"encrypt", "--password-file", key, file}).exitCode, 0);
+    const std::string encrypted = file + ".enc";
+    {
+        TTerminalSession session({"decrypt", encrypted});
+        for (int attempt = 1; attempt <= 3; ++attempt) {
+            ASSERT_TRUE(session.WaitFor("Password: ")) << session.Shown();
+            ASSERT_TRUE(session.WaitForEcho(false));
+            session.Type("daisy\n");
+            ASSERT_TRUE(session.WaitFor("The password does not open the encrypted file.")) << session.Shown();
+        }
+        const int status = session.Finish();
+        ASSERT_TRUE(WIFEXITED(status)) << session.Shown();
+        EXPECT_EQ(WEXITSTATUS(status), 1) << session.Shown();
+        EXPECT_EQ(session.Shown().find("Password: ", session.Shown().rfind("does not open")), std::string::npos)
+            << "a fourth try was offered: " << session.Shown();
+        EXPECT_FALSE(Exists(file + ".dec"));
+    }
+    TTerminalSession session({"decrypt", encrypted});
+    ASSERT_TRUE(session.WaitFor("Password: ")) << session.Shown();
+    ASSERT_TRUE(session.WaitForEcho(false));
+    session.Type("daisy\n");
+    ASSERT_TRUE(session.WaitFor("Try again.")) << session.Shown();
+    ASSERT_TRUE(session.WaitFor("Password: ")) << session.Shown();
+    ASSERT_TRUE(session.WaitForEcho(false));
+    session.Type("tiger lily\n");
+    const int status = session.Finish();
+    ASSERT_TRUE(WIFEXITED(status)) << session.Shown();
+    EXPECT_EQ(WEXITSTATUS(status), 0) << session.Shown();
+    EXPECT_EQ(ReadAll(file + ".dec"), ReadAll(file));
+}
+
+// At a terminal, shredding a file whose data has other names is asked about first, -y or not.
+TEST_F(PasswordPrompt, AFileWithOtherHardLinksIsShreddedOnlyWhenTheUserSaysSo)
+{
+    const std::string other = dir / "other-name";
+    ASSERT_EQ(::link(file.c_str(), other.c_str()), 0);
+    const auto original = ReadAll(file);
+    {
+        TTerminalSession session({"shred", "-y", "--method", "0", file});
+        ASSERT_TRUE(session.WaitFor("\"" + file + "\" has 2 hard links")) << session.Shown();
+        ASSERT_TRUE(session.WaitFor("(y/N) ")) << session.Shown();
+        session.Type("n\n");
+        const int status = session.Finish();
+        ASSERT_TRUE(WIFEXITED(status)) << session.Shown();
+        EXPECT_EQ(WEXITSTATUS(status), 1) << session.Shown();
+        EXPECT_EQ(ReadAll(file), original);
+    }
+    TTerminalSession session({"shred", "-y", "--method", "0", file});
+    ASSERT_TRUE(session.WaitFor("(y/N) ")) << session.Shown();
+    session.Type("y\n");
+    const int status = session.Finish();
+    ASSERT_TRUE(WIFEXITED(status)) << session.Shown();
+    EXPECT_EQ(WEXITSTATUS(status), 0) << session.Shown();
+    EXPECT_FALSE(Exists(file));
+    EXPECT_EQ(ReadAll(other), std::vector<std::uint8_t>(original.size(), 0xFF));
 }
 } // namespace

@@ -44,7 +44,7 @@ TEST(ShredCli, ShredsFilesAndWarnsAboutOtherNames)
     WriteAll(dir / "b", MarkedBytes(10));
     ASSERT_EQ(::link((dir / "a.txt").c_str(), (dir / "keep").c_str()), 0);
 
-    const TProcessResult r = Shred({"--method", "0", "-y", dir / "a.txt", dir / "b"});
+    const TProcessResult r = Shred({"--method", "0", "-y", "--force", dir / "a.txt", dir / "b"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_FALSE(Exists(dir / "a.txt"));
     EXPECT_FALSE(Exists(dir / "b"));
