@@ -245,7 +245,7 @@ std::string ProgressLineText(const TProgressState& state, int columns)
     // Slots of a width fixed for the whole run, so that nothing moves as the files go by.
     constexpr int kStageWidth = 10;
     constexpr int kRateWidth = 10;
-    constexpr int kNameMinimum = 12;
+    constexpr int kNameMinimum = 10;
     const int countWidth = state.Files > 0 ? 2 * Digits(state.Files) + 1 : 0;
     const int barInner = std::clamp(columns / 4, 10, 30);
     bool withStage = !state.Stage.empty();
@@ -508,7 +508,11 @@ double TCliRunView::Seconds() const
 
 void TCliRunView::Draw()
 {
-    const auto shown = m_inHand.find(m_shown);
+    auto shown = m_inHand.find(m_shown);
+    if (shown == m_inHand.end()) {
+        // The file shown is done: another one still in hand takes its place.
+        shown = m_inHand.begin();
+    }
     if (shown == m_inHand.end()) {
         // Nothing in hand yet (or any more): no empty frame.
         return;

@@ -213,7 +213,10 @@ private:
 
     void Draw()
     {
-        const auto shown = m_inHand.find(m_shown);
+        auto shown = m_inHand.find(m_shown);
+        if (shown == m_inHand.end()) {
+            shown = m_inHand.begin();
+        }
         if (shown == m_inHand.end() || shown->second.pass == 0) {
             return;
         }
