@@ -1,7 +1,19 @@
-// The progress line's layout, the summary's words and the run view's counting, without a terminal.
+// The progress line's layout, the summary's words and the run view's counting; then the line as a
+// pseudo-terminal of a given width receives it from the built tool.
 #include "cli/Progress.h"
+#include "tests/support/Bytes.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <clocale>
 #include <future>
@@ -262,4 +274,180 @@ TEST(CliRunView, FilesWorkedOnAtOnceKeepTheirOwnProgress)
     EXPECT_EQ(sink.shown.back().Stage, "decrypting");
     EXPECT_EQ(view.FilesProcessed(), 1u);
     EXPECT_EQ(view.BytesProcessed(), 3000u);
+}
+
+namespace
+{
+// vellumox-cli on a pseudo-terminal of the given width, with everything it shows collected.
+class TNarrowTerminal
+{
+public:
+    TNarrowTerminal(const std::vector<std::string>& args, unsigned short columns)
+    {
+        winsize size{};
+        size.ws_row = 24;
+        size.ws_col = columns;
+        m_pid = forkpty(&m_master, nullptr, nullptr, &size);
+        if (m_pid == 0) {
+            std::vector<char*> argv{const_cast<char*>(VX_CLI_PATH)};
+            for (const std::string& a : args) {
+                argv.push_back(const_cast<char*>(a.c_str()));
+            }
+            argv.push_back(nullptr);
+            execv(VX_CLI_PATH, argv.data());
+            _exit(127);
+        }
+        EXPECT_GT(m_pid, 0) << "forkpty failed";
+    }
+    ~TNarrowTerminal()
+    {
+        if (m_pid > 0 && !m_reaped) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+        if (m_master >= 0) {
+            ::close(m_master);
+        }
+    }
+    TNarrowTerminal(const TNarrowTerminal&) = delete;
+    TNarrowTerminal& operator=(const TNarrowTerminal&) = delete;
+
+    // Collects output until `text` has been shown; false after 20 s or when the tool has gone.
+    bool WaitFor(const std::string& text)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (m_shown.find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline || !Pump(100)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    void Resize(unsigned short columns)
+    {
+        winsize size{};
+        size.ws_row = 24;
+        size.ws_col = columns;
+        EXPECT_EQ(ioctl(m_master, TIOCSWINSZ, &size), 0);
+        m_resizedAt = m_shown.size();
+    }
+
+    // The exit status once the tool has ended, with all it showed collected.
+    int Finish()
+    {
+        while (Pump(20000)) {
+        }
+        int status = 0;
+        waitpid(m_pid, &status, 0);
+        m_reaped = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    const std::string& Shown() const { return m_shown; }
+    std::size_t ResizedAt() const { return m_resizedAt; }
+
+private:
+    bool Pump(int timeoutMs)
+    {
+        pollfd p{m_master, POLLIN, 0};
+        if (poll(&p, 1, timeoutMs) <= 0) {
+            return false;
+        }
+        char buffer[4096];
+        const ssize_t got = ::read(m_master, buffer, sizeof buffer);
+        if (got <= 0) {
+            return false; // EIO once the tool has closed the terminal
+        }
+        m_shown.append(buffer, static_cast<std::size_t>(got));
+        return true;
+    }
+
+    int m_master = -1;
+    pid_t m_pid = -1;
+    bool m_reaped = false;
+    std::string m_shown;
+    std::size_t m_resizedAt = 0;
+};
+
+// What the terminal shows, cut where the cursor goes back to the line's start or to a new line,
+// without the erase-to-end-of-line that follows every redraw.
+std::vector<std::string> Frames(const std::string& shown)
+{
+    std::vector<std::string> frames{""};
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        if (shown[i] == '\r' || shown[i] == '\n') {
+            frames.emplace_back();
+        } else if (shown.compare(i, 3, "\x1B[K") == 0) {
+            i += 2;
+        } else {
+            frames.back() += shown[i];
+        }
+    }
+    return frames;
+}
+
+bool IsProgress(const std::string& frame)
+{
+    return frame.find('%') != std::string::npos;
+}
+} // namespace
+
+TEST(ProgressOnATerminal, FitsTheWidthShowsTheFilesAndLeavesTheSummary)
+{
+    TTempDir keys;
+    TTempDir dir;
+    WriteText(keys / "pw", "narrow\n");
+    const std::string wideName = "\xE6\xBC\xA2\xE5\xAD\x97\xE3\x81\xAE\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4"
+                                 "\xE3\x83\xAB-with-a-long-name.bin";
+    WriteAll(dir / "first-of-three-files-with-a-long-name.bin", RandomBytes(300000, 1));
+    WriteAll(dir / wideName, RandomBytes(300000, 2));
+    WriteAll(dir / "third", RandomBytes(300000, 3));
+    TNarrowTerminal terminal({"encrypt", "--verify", "-r", "--password-file", keys / "pw", dir.Path()}, 40);
+    ASSERT_EQ(terminal.Finish(), 0) << terminal.Shown();
+
+    const std::vector<std::string> frames = Frames(terminal.Shown());
+    std::vector<std::string> progress;
+    for (const std::string& frame : frames) {
+        if (IsProgress(frame)) {
+            // The last column is left alone: some terminals wrap as soon as it is written.
+            EXPECT_LE(LibcColumns(frame), 39) << frame;
+            progress.push_back(frame);
+        }
+    }
+    ASSERT_FALSE(progress.empty()) << terminal.Shown();
+    // The first frame already says what is being done, and to which file.
+    EXPECT_EQ(progress.front().rfind("encrypting", 0), 0u) << progress.front();
+    EXPECT_NE(progress.front().find("fi"), std::string::npos) << progress.front();
+    EXPECT_EQ(progress.front().find("100%"), std::string::npos) << progress.front();
+    // Once cleared, the line is gone for good: the summary is the last thing on the screen.
+    const std::string& shown = terminal.Shown();
+    const std::string after = shown.substr(shown.rfind("\x1B[K") + 3);
+    EXPECT_EQ(after.rfind("Encrypted and verified 3 files (900 kB) in ", 0), 0u) << after;
+    EXPECT_EQ(after.find('%'), std::string::npos) << after;
+}
+
+TEST(ProgressOnATerminal, FollowsTheTerminalWhenItIsMadeNarrower)
+{
+    TTempDir keys;
+    TTempDir dir;
+    WriteText(keys / "pw", "narrow\n");
+    WriteAll(dir / "large-file-with-a-name-that-needs-room.bin", std::vector<std::uint8_t>(std::size_t{64} << 20, 7));
+    TNarrowTerminal terminal({"encrypt", "--password-file", keys / "pw", dir / "large-file-with-a-name-that-needs-room.bin"},
+                             100);
+    ASSERT_TRUE(terminal.WaitFor("%")) << terminal.Shown();
+    terminal.Resize(30);
+    ASSERT_EQ(terminal.Finish(), 0) << terminal.Shown();
+
+    // The frames drawn before the tool saw the new width may still arrive; the last ones fit.
+    std::vector<std::string> after;
+    for (const std::string& frame : Frames(terminal.Shown().substr(terminal.ResizedAt()))) {
+        if (IsProgress(frame)) {
+            after.push_back(frame);
+        }
+    }
+    ASSERT_FALSE(after.empty()) << "no redraw after the resize: " << terminal.Shown();
+    EXPECT_LE(LibcColumns(after.back()), 29) << after.back();
+    const std::vector<std::string> before = Frames(terminal.Shown().substr(0, terminal.ResizedAt()));
+    EXPECT_GT(LibcColumns(before.back()), 29) << "the first frames use the whole width: " << before.back();
 }
