@@ -403,12 +403,15 @@ TEST(ProgressOnATerminal, FitsTheWidthShowsTheFilesAndLeavesTheSummary)
     WriteAll(dir / "first-of-three-files-with-a-long-name.bin", RandomBytes(300000, 1));
     WriteAll(dir / wideName, RandomBytes(300000, 2));
     WriteAll(dir / "third", RandomBytes(300000, 3));
+    WriteText(dir / "zz-done", "##$00 and sixteen more bytes");
     TNarrowTerminal terminal({"encrypt", "--verify", "-r", "--password-file", keys / "pw", dir.Path()}, 40);
-    ASSERT_EQ(terminal.Finish(), 0) << terminal.Shown();
+    ASSERT_EQ(terminal.Finish(), 1) << terminal.Shown();
 
     const std::vector<std::string> frames = Frames(terminal.Shown());
     std::vector<std::string> progress;
     for (const std::string& frame : frames) {
+        // A message never shares its line with the bar.
+        EXPECT_FALSE(IsProgress(frame) && frame.find("skipped") != std::string::npos) << frame;
         if (IsProgress(frame)) {
             // The last column is left alone: some terminals wrap as soon as it is written.
             EXPECT_LE(LibcColumns(frame), 39) << frame;
@@ -424,6 +427,8 @@ TEST(ProgressOnATerminal, FitsTheWidthShowsTheFilesAndLeavesTheSummary)
     const std::string& shown = terminal.Shown();
     const std::string after = shown.substr(shown.rfind("\x1B[K") + 3);
     EXPECT_EQ(after.rfind("Encrypted and verified 3 files (900 kB) in ", 0), 0u) << after;
+    EXPECT_NE(after.find("\n1 skipped: already encrypted"), std::string::npos) << after;
+    EXPECT_NE(shown.find("skipped \"" + dir / "zz-done\": already encrypted"), std::string::npos) << shown;
     EXPECT_EQ(after.find('%'), std::string::npos) << after;
 }
 
