@@ -246,15 +246,20 @@ TEST(CliRunView, FilesWorkedOnAtOnceKeepTheirOwnProgress)
     TRecordingSink sink;
     TCliRunView view(sink, false, {{"/t/a", 1000}, {"/t/b", 3000}}, true);
     view.TotalBar(0, 2);
-    // Both workers live until the end, as a run's workers do: a thread's id may be reused once it
-    // has ended.
+    // Both workers live until the end, as a run's workers do (a thread's id may be reused once it
+    // has ended), and take turns so that each reports while the other's file is in hand.
     std::promise<void> firstBegun;
+    std::promise<void> secondBegun;
+    std::promise<void> firstMoved;
     std::promise<void> secondDone;
     std::thread first([&] {
         view.CurrentLabel("Decrypting: a");
         view.CurrentBar(0, 1000);
         view.CurrentBar(500, 1000);
         firstBegun.set_value();
+        secondBegun.get_future().wait();
+        view.CurrentBar(800, 1000);
+        firstMoved.set_value();
         secondDone.get_future().wait();
     });
     std::thread second([&] {
@@ -262,6 +267,8 @@ TEST(CliRunView, FilesWorkedOnAtOnceKeepTheirOwnProgress)
         view.CurrentLabel("Decrypting: b");
         view.CurrentBar(0, 3000);
         view.CurrentBar(2000, 3000);
+        secondBegun.set_value();
+        firstMoved.get_future().wait();
         view.TotalBar(1, 2);
     });
     second.join();
@@ -269,7 +276,7 @@ TEST(CliRunView, FilesWorkedOnAtOnceKeepTheirOwnProgress)
     secondDone.set_value();
     first.join();
     sink.shown.push_back(last);
-    EXPECT_EQ(sink.shown.back().DoneBytes, 3500u);
+    EXPECT_EQ(sink.shown.back().DoneBytes, 3800u);
     EXPECT_EQ(sink.shown.back().Name, "a") << "the file still in hand is shown";
     EXPECT_EQ(sink.shown.back().Stage, "decrypting");
     EXPECT_EQ(view.FilesProcessed(), 1u);
