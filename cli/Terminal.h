@@ -5,9 +5,12 @@
 #include "crypto/VXsecmem.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 
 // The command-line tool's few terminal needs, POSIX and Win32.
 bool StdinIsTerminal();
@@ -28,10 +31,12 @@ TSecureBuffer ReadFirstLine(const std::string& path);
 int TerminalColumns();
 
 // The progress line on standard error, redrawn in place at most ten times a second and never wider
-// than the terminal, whose width is read again at every redraw so that resizing is followed. Every
-// message goes through Message, which clears the line first, so that the two never share a line.
-// Safe to call from several threads. Draws nothing when disabled (quiet, or standard error is no
-// terminal); messages are written all the same.
+// than the terminal, whose width is read again at every redraw so that resizing is followed. A state
+// that came too soon after the last redraw is drawn a little later all the same, so that a stage
+// that reports nothing while it lasts (a verification, a wipe) still shows. Every message goes
+// through Message, which clears the line first, so that the two never share a line. Safe to call
+// from several threads. Draws nothing when disabled (quiet, or standard error is no terminal);
+// messages are written all the same.
 class TProgressLine final : public TProgressSink
 {
 public:
@@ -42,16 +47,23 @@ public:
 
     void Show(const TProgressState& state) override;
     void Message(const std::string& text) override;
-    // Clears the line so that ordinary output can follow.
+    // Clears the line, and forgets what was still to be drawn, so that ordinary output can follow.
     void Clear();
 
 private:
+    void DrawLocked(const TProgressState& state);
     void ClearLocked();
+    void DrawLater();
 
     std::mutex m_mutex;
+    std::condition_variable m_wake;
     const bool m_enabled;
     // Names reach a terminal only made safe; a file or a pipe gets them as they are.
     const bool m_toTerminal;
     bool m_drawn = false;
     std::chrono::steady_clock::time_point m_lastDraw{};
+    std::optional<TProgressState> m_pending;
+    bool m_ending = false;
+    // Draws the pending state once its time has come; started with the first state held back.
+    std::thread m_later;
 };

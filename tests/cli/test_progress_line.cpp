@@ -439,14 +439,16 @@ TEST(ProgressOnATerminal, FitsTheWidthShowsTheFilesAndLeavesTheSummary)
     EXPECT_EQ(after.find('%'), std::string::npos) << after;
 }
 
-TEST(ProgressOnATerminal, FollowsTheTerminalWhenItIsMadeNarrower)
+// One large file, checked after it is written: the check reports no progress of its own, and still
+// shows as such.
+TEST(ProgressOnATerminal, FollowsTheTerminalWhenItIsMadeNarrowerAndShowsTheVerification)
 {
     TTempDir keys;
     TTempDir dir;
     WriteText(keys / "pw", "narrow\n");
     WriteAll(dir / "large-file-with-a-name-that-needs-room.bin", std::vector<std::uint8_t>(std::size_t{64} << 20, 7));
-    TNarrowTerminal terminal({"encrypt", "--password-file", keys / "pw", dir / "large-file-with-a-name-that-needs-room.bin"},
-                             100);
+    TNarrowTerminal terminal(
+        {"encrypt", "--verify", "--password-file", keys / "pw", dir / "large-file-with-a-name-that-needs-room.bin"}, 100);
     ASSERT_TRUE(terminal.WaitFor("%")) << terminal.Shown();
     terminal.Resize(30);
     ASSERT_EQ(terminal.Finish(), 0) << terminal.Shown();
@@ -460,6 +462,7 @@ TEST(ProgressOnATerminal, FollowsTheTerminalWhenItIsMadeNarrower)
     }
     ASSERT_FALSE(after.empty()) << "no redraw after the resize: " << terminal.Shown();
     EXPECT_LE(LibcColumns(after.back()), 29) << after.back();
+    EXPECT_EQ(after.back().rfind("verifying", 0), 0u) << after.back();
     const std::vector<std::string> before = Frames(terminal.Shown().substr(0, terminal.ResizedAt()));
     EXPECT_GT(LibcColumns(before.back()), 29) << "the first frames use the whole width: " << before.back();
 }
