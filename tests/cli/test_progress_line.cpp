@@ -466,3 +466,29 @@ TEST(ProgressOnATerminal, FollowsTheTerminalWhenItIsMadeNarrowerAndShowsTheVerif
     const std::vector<std::string> before = Frames(terminal.Shown().substr(0, terminal.ResizedAt()));
     EXPECT_GT(LibcColumns(before.back()), 29) << "the first frames use the whole width: " << before.back();
 }
+
+TEST(ProgressOnATerminal, ShredShowsItsPassesAndItsSummary)
+{
+    TTempDir dir;
+    WriteAll(dir / "one-file-to-shred-with-a-long-name", RandomBytes(2000000, 1));
+    WriteAll(dir / "two", RandomBytes(2000000, 2));
+    TNarrowTerminal terminal({"shred", "-y", "--method", "1", "-r", dir / "one-file-to-shred-with-a-long-name",
+                              dir / "two"},
+                             40);
+    ASSERT_EQ(terminal.Finish(), 0) << terminal.Shown();
+    std::vector<std::string> progress;
+    for (const std::string& frame : Frames(terminal.Shown())) {
+        if (IsProgress(frame)) {
+            EXPECT_LE(LibcColumns(frame), 39) << frame;
+            progress.push_back(frame);
+        }
+    }
+    ASSERT_FALSE(progress.empty()) << terminal.Shown();
+    // The first pass of the first of two files: the overall bar has only begun.
+    EXPECT_EQ(progress.front().rfind("pass 1/2", 0), 0u) << progress.front();
+    EXPECT_NE(progress.front().find("one-"), std::string::npos) << progress.front();
+    EXPECT_NE(progress.front().find("  0%"), std::string::npos) << progress.front();
+    const std::string& shown = terminal.Shown();
+    const std::string after = shown.substr(shown.rfind("\x1B[K") + 3);
+    EXPECT_EQ(after.rfind("Shredded 2 files (4.00 MB) in ", 0), 0u) << after;
+}
