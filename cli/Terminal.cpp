@@ -301,7 +301,21 @@ TProgressLine::TProgressLine(bool enabled) : m_enabled(enabled && StderrIsTermin
 
 TProgressLine::~TProgressLine()
 {
-    Clear();
+    {
+        const std::lock_guard lock(m_mutex);
+        m_ending = true;
+        m_pending.reset();
+        ClearLocked();
+    }
+    m_wake.notify_all();
+    if (m_later.joinable()) {
+        m_later.join();
+    }
+}
+
+namespace
+{
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 }
 
 void TProgressLine::Show(const TProgressState& state)
@@ -310,11 +324,39 @@ void TProgressLine::Show(const TProgressState& state)
         return;
     }
     const std::lock_guard lock(m_mutex);
-    const auto now = std::chrono::steady_clock::now();
-    if (m_drawn && now - m_lastDraw < std::chrono::milliseconds(100)) {
+    if (m_drawn && std::chrono::steady_clock::now() - m_lastDraw < kRedrawInterval) {
+        m_pending = state;
+        if (!m_later.joinable()) {
+            m_later = std::thread([this] { DrawLater(); });
+        }
+        m_wake.notify_all();
         return;
     }
-    m_lastDraw = now;
+    DrawLocked(state);
+}
+
+void TProgressLine::DrawLater()
+{
+    std::unique_lock lock(m_mutex);
+    while (!m_ending) {
+        if (!m_pending) {
+            m_wake.wait(lock);
+            continue;
+        }
+        const auto due = m_lastDraw + kRedrawInterval;
+        if (std::chrono::steady_clock::now() < due) {
+            m_wake.wait_until(lock, due);
+            continue;
+        }
+        const TProgressState state = *m_pending;
+        DrawLocked(state);
+    }
+}
+
+void TProgressLine::DrawLocked(const TProgressState& state)
+{
+    m_pending.reset();
+    m_lastDraw = std::chrono::steady_clock::now();
     // The last column stays empty: some terminals wrap as soon as it is written.
     const std::string line = ProgressLineText(state, TerminalColumns() - 1);
     std::fprintf(stderr, "\r%s\033[K", line.c_str());
@@ -335,6 +377,7 @@ void TProgressLine::Message(const std::string& text)
 void TProgressLine::Clear()
 {
     const std::lock_guard lock(m_mutex);
+    m_pending.reset();
     ClearLocked();
 }
 
