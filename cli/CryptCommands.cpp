@@ -161,7 +161,8 @@ TRunSummary RunSummary(const TFileRun& run, const TCliRunView& view, const TRunC
                        const std::vector<std::pair<std::string, std::uint64_t>>& pathsSkipped)
 {
     TRunSummary summary;
-    summary.Done = std::string(encrypting ? "Encrypted" : "Decrypted") + (command.options.Verify ? " and verified" : "");
+    summary.Done =
+        std::string(encrypting ? "Encrypted" : "Decrypted") + (command.options.Verify ? " and verified" : "");
     summary.Files = view.FilesProcessed();
     summary.Bytes = view.BytesProcessed();
     summary.Seconds = view.Seconds();
@@ -248,10 +249,11 @@ int RunFiles(const std::vector<std::string>& args, bool encrypting)
         throw;
     }
     summarize();
-    const bool skipped = std::any_of(pathsSkipped.begin(), pathsSkipped.end(), [](const auto& p) { return p.second > 0; }) ||
-                         !run.InUseList.empty() || !run.BadPasswordList.empty() ||
-                         !run.AlreadyDoneList.empty() || !run.UnsupportedList.empty() || !run.DamagedList.empty() ||
-                         !run.OutputExistsList.empty() || !run.FailedList.empty();
+    const bool skipped =
+        std::any_of(pathsSkipped.begin(), pathsSkipped.end(), [](const auto& p) { return p.second > 0; }) ||
+        !run.InUseList.empty() || !run.BadPasswordList.empty() || !run.AlreadyDoneList.empty() ||
+        !run.UnsupportedList.empty() || !run.DamagedList.empty() || !run.OutputExistsList.empty() ||
+        !run.FailedList.empty();
     return skipped ? kExitSkipped : kExitOk;
 }
 } // namespace

@@ -191,7 +191,8 @@ public:
         const std::lock_guard lock(m_mutex);
         if (TFileState* file = Current()) {
             // The shred window's bar counts kilobytes.
-            file->written = std::min(file->size, static_cast<std::uint64_t>(std::max<std::int64_t>(position, 0)) * 1024);
+            file->written =
+                std::min(file->size, static_cast<std::uint64_t>(std::max<std::int64_t>(position, 0)) * 1024);
             Draw();
         }
     }
@@ -406,7 +407,8 @@ private:
         }
         void Other(const std::string& path) override
         {
-            m_run.Fail(TShredSkip::NotRegular, "\"" + path + "\" is not a regular file (a FIFO, socket or device): not opened");
+            m_run.Fail(TShredSkip::NotRegular,
+                       "\"" + path + "\" is not a regular file (a FIFO, socket or device): not opened");
             kept.push_back(path);
         }
         void Unreadable(const std::string& path) override

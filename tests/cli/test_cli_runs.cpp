@@ -92,7 +92,8 @@ TEST_F(CliRuns, TheSummarySaysWhatWasDoneAndWhyTheRestWasSkipped)
                   .exitCode,
               0);
     WriteText(outside / "other-pw", "someone else's\n");
-    ASSERT_EQ(Cli({"encrypt", "--source", "delete", "--password-file", outside / "other-pw", dir / "other"}).exitCode, 0);
+    ASSERT_EQ(Cli({"encrypt", "--source", "delete", "--password-file", outside / "other-pw", dir / "other"}).exitCode,
+              0);
     WriteText(dir / "plain", "never encrypted");
     WriteText(dir / "cut", "##$01abcde");
     const int fd = ::open((dir / "held").c_str(), O_RDWR | O_CLOEXEC);

@@ -446,9 +446,9 @@ TEST(ProgressOnATerminal, FollowsTheTerminalWhenItIsMadeNarrowerAndShowsTheVerif
     TTempDir keys;
     TTempDir dir;
     WriteText(keys / "pw", "narrow\n");
-    WriteAll(dir / "large-file-with-a-name-that-needs-room.bin", std::vector<std::uint8_t>(std::size_t{64} << 20, 7));
-    TNarrowTerminal terminal(
-        {"encrypt", "--verify", "--password-file", keys / "pw", dir / "large-file-with-a-name-that-needs-room.bin"}, 100);
+    const std::string large = dir / "large-file-with-a-name-that-needs-room.bin";
+    WriteAll(large, std::vector<std::uint8_t>(std::size_t{64} << 20, 7));
+    TNarrowTerminal terminal({"encrypt", "--verify", "--password-file", keys / "pw", large}, 100);
     ASSERT_TRUE(terminal.WaitFor("%")) << terminal.Shown();
     terminal.Resize(30);
     ASSERT_EQ(terminal.Finish(), 0) << terminal.Shown();
