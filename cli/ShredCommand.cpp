@@ -288,13 +288,17 @@ public:
             }
         };
         for (const std::string& path : paths) {
-            if (!IsDirectory(path)) {
-                add(FindEntry(path));
-            } else if (m_recursive) {
-                const TTreeListing tree = ListTree(path);
-                for (const TFileRef& file : tree.fileRefs) {
-                    add(file.folder->Find(file.name));
+            // Only for the bar: what cannot be counted is reported when its turn comes.
+            try {
+                if (!IsDirectory(path)) {
+                    add(FindEntry(path));
+                } else if (m_recursive && !IsVolumeRoot(path)) {
+                    const TTreeListing tree = ListTree(path);
+                    for (const TFileRef& file : tree.fileRefs) {
+                        add(file.folder->Find(file.name));
+                    }
                 }
+            } catch (const std::exception&) {
             }
         }
         m_progress.SetTotal(files, bytes);
