@@ -410,7 +410,8 @@ TEST(ProgressOnATerminal, FitsTheWidthShowsTheFilesAndLeavesTheSummary)
     WriteAll(dir / "first-of-three-files-with-a-long-name.bin", RandomBytes(300000, 1));
     WriteAll(dir / wideName, RandomBytes(300000, 2));
     WriteAll(dir / "third", RandomBytes(300000, 3));
-    WriteText(dir / "zz-done", "##$00 and sixteen more bytes");
+    // Already done, and named to retitle the terminal: it is named, but not obeyed.
+    WriteText(dir / "zz-done\x1B]0;owned\x07", "##$00 and sixteen more bytes");
     TNarrowTerminal terminal({"encrypt", "--verify", "-r", "--password-file", keys / "pw", dir.Path()}, 40);
     ASSERT_EQ(terminal.Finish(), 1) << terminal.Shown();
 
@@ -435,7 +436,8 @@ TEST(ProgressOnATerminal, FitsTheWidthShowsTheFilesAndLeavesTheSummary)
     const std::string after = shown.substr(shown.rfind("\x1B[K") + 3);
     EXPECT_EQ(after.rfind("Encrypted and verified 3 files (900 kB) in ", 0), 0u) << after;
     EXPECT_NE(after.find("\n1 skipped: already encrypted"), std::string::npos) << after;
-    EXPECT_NE(shown.find("skipped \"" + dir / "zz-done\": already encrypted"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("skipped \"" + dir / "zz-done?]0;owned?\": already encrypted"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("\x1B]"), std::string::npos) << shown;
     EXPECT_EQ(after.find('%'), std::string::npos) << after;
 }
 
