@@ -1,5 +1,6 @@
 // The encrypt, decrypt, info, algorithms and selftest commands of the command-line tool.
 #include "cli/CliCommon.h"
+#include "cli/Progress.h"
 #include "cli/Terminal.h"
 #include "crypto/VXmd5.h"
 #include "crypto/VXsecmem.h"
@@ -12,10 +13,10 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <map>
 #include <optional>
 
 namespace
@@ -92,6 +93,7 @@ struct TRunCommand
     std::optional<std::string> passwordFile;
     bool recursive = false;
     std::vector<std::string> paths;
+    // Only errors: no progress, no summary.
     bool Quiet = false;
     // 0: one file at a time per processor core.
     unsigned Jobs = 0;
@@ -173,105 +175,66 @@ CLI::App& AddRunCommand(CLI::App& tool, TRunCommand& command, bool encrypting)
     return sub;
 }
 
-// The run's progress on the terminal, its skipped files and notes as they happen, and its summary
-// lines at the end, worded as the message log shows them.
-class TCliRunView final : public TRunView
+// The run's view with Ctrl-C, SIGTERM and SIGHUP as its stop button.
+class TCommandRunView final : public TCliRunView
 {
 public:
-    explicit TCliRunView(std::uint64_t totalBytes) : m_totalBytes(totalBytes), m_start(NowSeconds()) {}
-
-    void CurrentLabel(const std::string& text) override { m_label = text; }
-    void TotalBar(std::int64_t position, std::int64_t maximum) override
-    {
-        m_filesDone = position;
-        m_files = maximum;
-        m_bytesBefore = m_bytesDone;
-    }
-    void CurrentBar(std::int64_t position, std::int64_t maximum) override
-    {
-        const bool ciphering = m_label.rfind("Encrypting: ", 0) == 0 || m_label.rfind("Decrypting: ", 0) == 0;
-        if (ciphering) {
-            m_bytesDone = m_bytesBefore + static_cast<std::uint64_t>(position);
-        }
-        char extra[96];
-        const int used = std::snprintf(extra, sizeof extra, "[%lld/%lld]",
-                                       static_cast<long long>(std::min(m_filesDone + 1, m_files)),
-                                       static_cast<long long>(m_files));
-        const double elapsed = NowSeconds() - m_start;
-        if (ciphering && elapsed > 0.5 && m_bytesDone > 0 && used > 0) {
-            const double speed = static_cast<double>(m_bytesDone) / elapsed;
-            const double left = static_cast<double>(m_totalBytes - std::min(m_totalBytes, m_bytesDone)) / speed;
-            std::snprintf(extra + used, sizeof extra - static_cast<std::size_t>(used), " %.1f MB/s, %.0f s left",
-                          speed / 1e6, left);
-        }
-        m_line.Show(m_label, static_cast<std::uint64_t>(std::max<std::int64_t>(position, 0)),
-                    static_cast<std::uint64_t>(std::max<std::int64_t>(maximum, 0)), extra);
-    }
-    void LogLine(const std::string& text, int image) override
-    {
-        (void)image;
-        m_line.Clear();
-        std::cerr << text << '\n';
-    }
-    void FinalMessage(const std::string& text) override
-    {
-        m_line.Clear();
-        std::cerr << text << '\n';
-    }
-    void FileSkipped(const std::string& path, const std::string& reason) override
-    {
-        m_line.Clear();
-        std::cerr << "skipped \"" << path << "\": " << reason << '\n';
-    }
-    void FileNote(const std::string& path, const std::string& note) override
-    {
-        m_line.Clear();
-        std::cerr << "note: \"" << path << "\": " << note << '\n';
-    }
+    using TCliRunView::TCliRunView;
     bool StopRequested() override { return StopSignal() != 0; }
-    std::int64_t FilesDone() const { return m_filesDone; }
-
-private:
-    static double NowSeconds()
-    {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-    }
-
-    TProgressLine m_line;
-    std::string m_label;
-    std::int64_t m_filesDone = 0;
-    std::int64_t m_files = 0;
-    std::uint64_t m_bytesBefore = 0;
-    std::uint64_t m_bytesDone = 0;
-    std::uint64_t m_totalBytes;
-    double m_start;
 };
+
+// What the run did, in the command line's own words: the processed files and bytes and the time,
+// then one line for each reason files were passed over.
+TRunSummary RunSummary(const TFileRun& run, const TCliRunView& view, const TRunCommand& command, bool encrypting,
+                       const std::vector<std::pair<std::string, std::uint64_t>>& pathsSkipped)
+{
+    TRunSummary summary;
+    summary.Done =
+        std::string(encrypting ? "Encrypted" : "Decrypted") + (command.options.Verify ? " and verified" : "");
+    summary.Files = view.FilesProcessed();
+    summary.Bytes = view.BytesProcessed();
+    summary.Seconds = view.Seconds();
+    summary.Skipped = {
+        {"wrong password", run.BadPasswordList.size()},
+        {encrypting ? "already encrypted" : "not encrypted", run.AlreadyDoneList.size()},
+        {"in use", run.InUseList.size()},
+        {"damaged header", run.DamagedList.size()},
+        {"output already exists (--force replaces it)", run.OutputExistsList.size()},
+        {"link, folder or special file", run.UnsupportedList.size()},
+        {"failed", run.FailedList.size()},
+    };
+    summary.Skipped.insert(summary.Skipped.end(), pathsSkipped.begin(), pathsSkipped.end());
+    return summary;
+}
 
 int RunFiles(const TRunCommand& command, bool encrypting)
 {
     TFileRun run;
-    bool pathSkipped = false;
-    auto skip = [&pathSkipped](const std::string& path, const std::string& reason) {
-        std::cerr << "skipped \"" << path << "\": " << reason << '\n';
-        pathSkipped = true;
+    // Paths passed over before the run, by reason, named as they are met.
+    std::vector<std::pair<std::string, std::uint64_t>> pathsSkipped{
+        {"folder (use -r)", 0}, {"cannot be opened", 0}, {"folder cannot be listed", 0}};
+    TProgressLine line(!command.Quiet);
+    auto skip = [&line, &pathsSkipped](const std::string& path, const std::string& reason, std::size_t kind) {
+        line.Message("skipped \"" + path + "\": " + reason);
+        ++pathsSkipped[kind].second;
     };
     // Every file below a folder is anchored in its open folder as it is listed, so that the run
     // works on what was listed even if a folder is swapped for a link meanwhile.
     for (const std::string& path : command.paths) {
         if (IsDirectory(path)) {
             if (!command.recursive) {
-                skip(path, "a folder (use -r to process the files in it)");
+                skip(path, "a folder (use -r to process the files in it)", 0);
                 continue;
             }
             for (const std::string& folder : run.AddFolder(path)) {
-                skip(folder, "the folder cannot be listed");
+                skip(folder, "the folder cannot be listed", 2);
             }
             continue;
         }
         try {
             AnchorPath(path);
         } catch (const EFileError& e) {
-            skip(path, SystemErrorText(e.SystemError()));
+            skip(path, SystemErrorText(e.SystemError()), 1);
             continue;
         }
         run.AddFile(path);
@@ -281,13 +244,19 @@ int RunFiles(const TRunCommand& command, bool encrypting)
     if (encrypting && typed.empty()) {
         throw ECliExit(kExitUsage, "The Password can't be blank!");
     }
-    std::uint64_t totalBytes = 0;
+    // The overall bar goes by bytes, so a tree of small files moves as steadily as one large file.
+    std::map<std::string, std::uint64_t> sizes;
     for (const std::string& path : run.WorkList) {
-        if (const auto entry = FindEntry(path)) {
-            totalBytes += entry->size;
-        }
+        const auto entry = FindEntry(path);
+        sizes[path] = entry && entry->kind == TEntryKind::File ? entry->size : 0;
     }
-    TCliRunView view(totalBytes);
+    TCommandRunView view(line, encrypting, std::move(sizes), !command.Quiet);
+    const auto summarize = [&] {
+        line.Clear();
+        if (!command.Quiet) {
+            std::cerr << SummaryText(RunSummary(run, view, command, encrypting, pathsSkipped)) << std::flush;
+        }
+    };
     TStopSignals signals;
     try {
         if (encrypting) {
@@ -296,15 +265,23 @@ int RunFiles(const TRunCommand& command, bool encrypting)
             run.RunDecryption(typed.View(), command.options, view);
         }
     } catch (const ERunStopped&) {
+        summarize();
         const int signal = StopSignal();
-        std::cerr << "Interrupted (signal " << signal << ") after " << view.FilesDone() << " of "
-                  << run.WorkList.size()
-                  << " file(s): the file being worked on keeps its source, and its partial output was removed.\n";
+        const std::uint64_t files = run.WorkList.size();
+        std::cerr << "Interrupted (signal " << signal << ") after " << GroupedNumber(view.FilesDone()) << " of "
+                  << FilesText(files)
+                  << ": the file being worked on keeps its source, and its partial output was removed.\n";
         return 128 + signal;
+    } catch (...) {
+        summarize();
+        throw;
     }
-    const bool skipped = pathSkipped || !run.InUseList.empty() || !run.BadPasswordList.empty() ||
-                         !run.AlreadyDoneList.empty() || !run.UnsupportedList.empty() || !run.DamagedList.empty() ||
-                         !run.OutputExistsList.empty() || !run.FailedList.empty();
+    summarize();
+    const bool skipped =
+        std::any_of(pathsSkipped.begin(), pathsSkipped.end(), [](const auto& p) { return p.second > 0; }) ||
+        !run.InUseList.empty() || !run.BadPasswordList.empty() || !run.AlreadyDoneList.empty() ||
+        !run.UnsupportedList.empty() || !run.DamagedList.empty() || !run.OutputExistsList.empty() ||
+        !run.FailedList.empty();
     return skipped ? kExitSkipped : kExitOk;
 }
 

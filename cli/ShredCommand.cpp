@@ -2,6 +2,7 @@
 #include "cli/ShredCommand.h"
 
 #include "cli/CliCommon.h"
+#include "cli/Progress.h"
 #include "cli/Terminal.h"
 #include "platform/Files.h"
 #include "wipe/WipeReach.h"
@@ -11,13 +12,17 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <climits>
 #include <csignal>
 #include <exception>
 #include <iostream>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
+#include <thread>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -150,45 +155,173 @@ TFileSet AskAboutLinks(const std::vector<TPreview::TLinked>& linked)
     return allowed;
 }
 
-// The shred window's label and bar, drawn as one line on the terminal.
+// How many passes the method writes over each file.
+std::uint64_t PassesPerFile(std::int32_t method, std::int32_t repeat)
+{
+    static constexpr std::uint64_t kPasses[] = {1, 2, 3, 8, 35};
+    const auto index = static_cast<std::size_t>(std::clamp(method, 0, 4));
+    return index == 4 ? kPasses[index] : kPasses[index] * static_cast<std::uint64_t>(std::max(repeat, 1));
+}
+
+// The wipes' passes as one overall bar by bytes written across every file of the run. Calls about
+// one file come from the thread that shreds it.
 class TCliProgress final : public TWipeProgress
 {
 public:
-    explicit TCliProgress(TProgressLine& line) : m_line(line) {}
+    TCliProgress(TProgressSink& sink, std::uint64_t passes) : m_sink(sink), m_passes(passes) {}
 
-    void SetFile(const std::string& name) { m_file = name; }
-    void MethodLabel(const std::string& text) override { m_label = text; }
+    // What the run will write: known before it starts, so that the bar means the whole run.
+    void SetTotal(std::uint64_t files, std::uint64_t bytes)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_files = files;
+        m_totalBytes = bytes;
+    }
+    void FileBegins(const std::string& name, std::uint64_t size)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_inHand[std::this_thread::get_id()] = TFileState{name, size, 0, 0};
+        m_shown = std::this_thread::get_id();
+    }
+    void FileEnds()
+    {
+        const std::lock_guard lock(m_mutex);
+        const auto it = m_inHand.find(std::this_thread::get_id());
+        if (it != m_inHand.end()) {
+            m_finishedBytes += it->second.size * m_passes;
+            ++m_filesDone;
+            m_inHand.erase(it);
+        }
+    }
     void BarStart(std::int64_t maximum) override
     {
-        m_maximum = maximum;
-        Draw(0);
+        (void)maximum;
+        const std::lock_guard lock(m_mutex);
+        if (TFileState* file = Current()) {
+            ++file->pass;
+            file->written = 0;
+            Draw();
+        }
     }
-    void BarPosition(std::int64_t position) override { Draw(position); }
+    void BarPosition(std::int64_t position) override
+    {
+        const std::lock_guard lock(m_mutex);
+        if (TFileState* file = Current()) {
+            // The shred window's bar counts kilobytes.
+            file->written =
+                std::min(file->size, static_cast<std::uint64_t>(std::max<std::int64_t>(position, 0)) * 1024);
+            Draw();
+        }
+    }
 
 private:
-    void Draw(std::int64_t position)
+    struct TFileState
     {
-        m_line.Show(m_file, static_cast<std::uint64_t>(std::max<std::int64_t>(position, 0)),
-                    static_cast<std::uint64_t>(std::max<std::int64_t>(m_maximum, 0)), m_label);
+        std::string name;
+        std::uint64_t size = 0;
+        std::uint64_t pass = 0;
+        std::uint64_t written = 0;
+    };
+
+    TFileState* Current()
+    {
+        const auto it = m_inHand.find(std::this_thread::get_id());
+        return it == m_inHand.end() ? nullptr : &it->second;
     }
 
-    TProgressLine& m_line;
-    std::string m_file;
-    std::string m_label;
-    std::int64_t m_maximum = 0;
+    void Draw()
+    {
+        auto shown = m_inHand.find(m_shown);
+        if (shown == m_inHand.end()) {
+            shown = m_inHand.begin();
+        }
+        if (shown == m_inHand.end() || shown->second.pass == 0) {
+            return;
+        }
+        TProgressState state;
+        state.Stage = "pass " + std::to_string(shown->second.pass) + "/" + std::to_string(m_passes);
+        state.Name = shown->second.name;
+        state.DoneBytes = m_finishedBytes;
+        for (const auto& [thread, file] : m_inHand) {
+            state.DoneBytes += (file.pass > 0 ? (file.pass - 1) * file.size : 0) + file.written;
+        }
+        state.TotalBytes = m_totalBytes * m_passes;
+        state.FilesDone = m_filesDone;
+        state.Files = m_files;
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+        if (seconds >= 1) {
+            state.BytesPerSecond = static_cast<double>(state.DoneBytes) / seconds;
+        }
+        m_sink.Show(state);
+    }
+
+    std::mutex m_mutex;
+    TProgressSink& m_sink;
+    const std::uint64_t m_passes;
+    std::uint64_t m_files = 0;
+    std::uint64_t m_totalBytes = 0;
+    std::uint64_t m_filesDone = 0;
+    std::uint64_t m_finishedBytes = 0;
+    std::map<std::thread::id, TFileState> m_inHand;
+    std::thread::id m_shown;
+    const std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
+};
+
+// Why an item was not shredded, for the summary's counts.
+enum class TShredSkip
+{
+    Failed,
+    CannotOpen,
+    FolderWithoutR,
+    NotRegular,
+    Unlistable,
+    VolumeRoot,
+    HardLinked,
 };
 
 class TShredRun
 {
 public:
-    TShredRun(bool recursive, bool force, TFileSet linksAllowed)
-        : m_recursive(recursive), m_force(force), m_linksAllowed(std::move(linksAllowed)), m_progress(m_line)
+    TShredRun(bool recursive, bool quiet, std::uint64_t passes, bool force, TFileSet linksAllowed)
+        : m_recursive(recursive), m_quiet(quiet), m_force(force), m_linksAllowed(std::move(linksAllowed)),
+          m_line(!quiet), m_progress(m_line, passes)
     {
         SetWipeProgress(TWipeTarget::ShredWindow, &m_progress);
     }
     ~TShredRun() { SetWipeProgress(TWipeTarget::ShredWindow, nullptr); }
     TShredRun(const TShredRun&) = delete;
     TShredRun& operator=(const TShredRun&) = delete;
+
+    // Only when the bar is drawn: the files and bytes below the given paths, listed once more.
+    void CountAhead(const std::vector<std::string>& paths)
+    {
+        if (m_quiet || !StderrIsTerminal()) {
+            return;
+        }
+        std::uint64_t files = 0;
+        std::uint64_t bytes = 0;
+        const auto add = [&files, &bytes](const auto& entry) {
+            if (entry && entry->kind == TEntryKind::File) {
+                ++files;
+                bytes += entry->size;
+            }
+        };
+        for (const std::string& path : paths) {
+            // Only for the bar: what cannot be counted is reported when its turn comes.
+            try {
+                if (!IsDirectory(path)) {
+                    add(FindEntry(path));
+                } else if (m_recursive && !IsVolumeRoot(path)) {
+                    const TTreeListing tree = ListTree(path);
+                    for (const TFileRef& file : tree.fileRefs) {
+                        add(file.folder->Find(file.name));
+                    }
+                }
+            } catch (const std::exception&) {
+            }
+        }
+        m_progress.SetTotal(files, bytes);
+    }
 
     void Item(const std::string& path)
     {
@@ -200,10 +333,10 @@ public:
             try {
                 File(AnchorPath(path));
             } catch (const EFileError& e) {
-                m_failures.push_back(e.what());
+                Fail(TShredSkip::CannotOpen, e.what());
             }
         } else if (!m_recursive) {
-            m_failures.push_back("\"" + path + "\" is a folder (use -r to shred folders)");
+            Fail(TShredSkip::FolderWithoutR, "\"" + path + "\" is a folder (use -r to shred folders)");
         } else {
             Folder(path);
         }
@@ -212,27 +345,38 @@ public:
     int Finish()
     {
         m_line.Clear();
-        if (!m_failures.empty()) {
-            std::cerr << "Some files can not be shredded because they are in use.!\n";
-            for (const std::string& failure : m_failures) {
-                std::cerr << "  " << failure << '\n';
-            }
-        }
         if (ShredCancelled) {
             std::cerr << "Cancelled.";
             if (m_kept) {
-                std::cerr << " \"" << *m_kept << "\" was kept, partly overwritten.";
+                std::cerr << " \"" << TerminalText(*m_kept) << "\" was kept, partly overwritten.";
             }
             if (m_untouched > 0) {
-                std::cerr << ' ' << m_untouched << " later item(s) were not touched.";
+                std::cerr << ' ' << GroupedNumber(m_untouched)
+                          << (m_untouched == 1 ? " later item was" : " later items were") << " not touched.";
             }
             std::cerr << '\n';
         }
-        std::cout << "Shredded " << m_shredded << " file(s).\n";
+        if (!m_quiet) {
+            TRunSummary summary;
+            summary.Done = "Shredded";
+            summary.Files = m_shredded;
+            summary.Bytes = m_shreddedBytes;
+            summary.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+            summary.Skipped = {
+                {"failed", m_skipped[TShredSkip::Failed]},
+                {"cannot be opened", m_skipped[TShredSkip::CannotOpen]},
+                {"folder (use -r)", m_skipped[TShredSkip::FolderWithoutR]},
+                {"not a regular file", m_skipped[TShredSkip::NotRegular]},
+                {"folder cannot be listed", m_skipped[TShredSkip::Unlistable]},
+                {"root of a mounted volume", m_skipped[TShredSkip::VolumeRoot]},
+                {"other hard links (--force with -y shreds them)", m_skipped[TShredSkip::HardLinked]},
+            };
+            std::cerr << SummaryText(summary) << std::flush;
+        }
         if (ShredCancelled) {
             return StopSignal() != 0 ? 128 + StopSignal() : kExitError;
         }
-        return m_failures.empty() ? kExitOk : kExitSkipped;
+        return m_failed ? kExitSkipped : kExitOk;
     }
 
 private:
@@ -242,17 +386,18 @@ private:
         const auto entry = file.folder->Find(file.name);
         const std::uint64_t names = entry && entry->kind == TEntryKind::File ? entry->links : 1;
         if (names > 1 && !m_force && !m_linksAllowed.contains({entry->identity.device, entry->identity.inode})) {
-            m_failures.push_back("\"" + path + "\" has " + std::to_string(names) +
-                                 " hard links: not shredded, as that would overwrite the data its other names show "
-                                 "(answer y at a terminal, or add --force with -y)");
+            Fail(TShredSkip::HardLinked, "\"" + path + "\" has " + std::to_string(names) +
+                                             " hard links: not shredded, as that would overwrite the data its other "
+                                             "names show (answer y at a terminal, or add --force with -y)");
             return false;
         }
-        m_progress.SetFile(file.name);
+        const std::uint64_t size = entry && entry->kind == TEntryKind::File ? entry->size : 0;
+        m_progress.FileBegins(file.name, size);
         std::string failure;
         const bool ok = ShredFile(file, &failure);
-        m_line.Clear();
+        m_progress.FileEnds();
         if (!ok) {
-            m_failures.push_back(failure);
+            Fail(TShredSkip::Failed, failure);
             return false;
         }
         if (ShredCancelled && file.folder->Find(file.name)) {
@@ -260,9 +405,10 @@ private:
             return true;
         }
         ++m_shredded;
+        m_shreddedBytes += size;
         if (names > 1) {
-            std::cerr << "warning: \"" << path << "\" had " << names - 1
-                      << " other name(s) for the same data; they remain and now show the overwritten bytes\n";
+            m_line.Message("warning: \"" + path + "\" had " + std::to_string(names - 1) +
+                           " other name(s) for the same data; they remain and now show the overwritten bytes");
         }
         return true;
     }
@@ -291,12 +437,13 @@ private:
         }
         void Other(const std::string& path) override
         {
-            m_run.m_failures.push_back("\"" + path + "\" is not a regular file (a FIFO, socket or device): not opened");
+            m_run.Fail(TShredSkip::NotRegular,
+                       "\"" + path + "\" is not a regular file (a FIFO, socket or device): not opened");
             kept.push_back(path);
         }
         void Unreadable(const std::string& path) override
         {
-            m_run.m_failures.push_back("\"" + path + "\" cannot be listed: its files were not shredded");
+            m_run.Fail(TShredSkip::Unlistable, "\"" + path + "\" cannot be listed: its files were not shredded");
             kept.push_back(path);
         }
         void FolderDone(const std::shared_ptr<const TFolder>& parent, const std::string& name,
@@ -316,7 +463,7 @@ private:
     void Folder(const std::string& path)
     {
         if (IsVolumeRoot(path)) {
-            m_failures.push_back("\"" + path + "\" is the root of a mounted volume: not shredded");
+            Fail(TShredSkip::VolumeRoot, "\"" + path + "\" is the root of a mounted volume: not shredded");
             return;
         }
         TFolderWalk walk(*this);
@@ -337,7 +484,7 @@ private:
             try {
                 parent->RemoveFolder(name);
             } catch (const EFileError& e) {
-                std::cerr << "warning: folder kept: " << e.what() << '\n';
+                m_line.Message(std::string("warning: folder kept: ") + e.what());
             }
         }
         walk.emptied.clear();
@@ -347,25 +494,37 @@ private:
         try {
             RemoveFolder(path);
         } catch (const EFileError& e) {
-            std::cerr << "warning: folder kept: " << e.what() << '\n';
+            m_line.Message(std::string("warning: folder kept: ") + e.what());
         }
     }
 
+    // Every item not shredded is said at once, in its own words, and counted for the summary.
+    void Fail(TShredSkip why, const std::string& text)
+    {
+        m_line.Message(text);
+        ++m_skipped[why];
+        m_failed = true;
+    }
+
+    // A name as Message would show it, for the lines written after the progress line is gone.
+    static std::string TerminalText(const std::string& text) { return StderrIsTerminal() ? TerminalSafe(text) : text; }
+
     bool m_recursive;
+    bool m_quiet;
     bool m_force;
     // Files with other hard links that the user agreed to shred, by device and inode.
     TFileSet m_linksAllowed;
     TProgressLine m_line;
     TCliProgress m_progress;
-    std::vector<std::string> m_failures;
+    std::map<TShredSkip, std::uint64_t> m_skipped;
+    bool m_failed = false;
     std::optional<std::string> m_kept;
-    std::size_t m_shredded = 0;
-    std::size_t m_untouched = 0;
+    std::uint64_t m_shredded = 0;
+    std::uint64_t m_shreddedBytes = 0;
+    std::uint64_t m_untouched = 0;
+    const std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
 };
-} // namespace
 
-namespace
-{
 int RunShred(const TOptions& options)
 {
     if (!options.yes && !StdinIsTerminal()) {
@@ -376,8 +535,10 @@ int RunShred(const TOptions& options)
         paths.push_back(WithoutTrailingSeparators(path));
     }
     const TPreview preview = Preview(paths, options.recursive);
-    for (const std::string& warning : ReachWarnings(preview.volumeSamples)) {
-        std::cerr << warning << '\n';
+    if (!options.Quiet) {
+        for (const std::string& warning : ReachWarnings(preview.volumeSamples)) {
+            std::cerr << warning << '\n';
+        }
     }
     if (!options.yes) {
         std::string answer;
@@ -391,7 +552,9 @@ int RunShred(const TOptions& options)
     ShredRepeat = options.repeat;
     ShredCancelled = false;
     TStopSignals interrupt(true);
-    TShredRun run(options.recursive, options.force, linksAllowed);
+    TShredRun run(options.recursive, options.Quiet, PassesPerFile(options.method, options.repeat), options.force,
+                  linksAllowed);
+    run.CountAhead(paths);
     for (const std::string& path : paths) {
         run.Item(path);
     }

@@ -17,18 +17,13 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
 
 namespace
 {
-std::uint64_t NowMs()
-{
-    using namespace std::chrono;
-    return static_cast<std::uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
 void StripLineEnd(std::string& line)
 {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
@@ -281,40 +276,114 @@ TSecureBuffer ReadFirstLine(const std::string& path)
     return line;
 }
 
-TProgressLine::TProgressLine() : m_enabled(StderrIsTerminal()) {}
+int TerminalColumns()
+{
+#ifdef _WIN32
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info) != 0) {
+        const int columns = info.srWindow.Right - info.srWindow.Left + 1;
+        if (columns > 0) {
+            return columns;
+        }
+    }
+#else
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+        return size.ws_col;
+    }
+#endif
+    return 80;
+}
+
+TProgressLine::TProgressLine(bool enabled) : m_enabled(enabled && StderrIsTerminal()), m_toTerminal(StderrIsTerminal())
+{
+}
 
 TProgressLine::~TProgressLine()
 {
-    Clear();
+    {
+        const std::lock_guard lock(m_mutex);
+        m_ending = true;
+        m_pending.reset();
+        ClearLocked();
+    }
+    m_wake.notify_all();
+    if (m_later.joinable()) {
+        m_later.join();
+    }
 }
 
-void TProgressLine::Show(const std::string& label, std::uint64_t done, std::uint64_t total, const std::string& extra)
+namespace
+{
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+}
+
+void TProgressLine::Show(const TProgressState& state)
 {
     if (!m_enabled) {
         return;
     }
-    const std::uint64_t now = NowMs();
-    if (m_drawn && done < total && now - m_lastDrawMs < 100) {
+    const std::lock_guard lock(m_mutex);
+    if (m_drawn && std::chrono::steady_clock::now() - m_lastDraw < kRedrawInterval) {
+        m_pending = state;
+        if (!m_later.joinable()) {
+            m_later = std::thread([this] { DrawLater(); });
+        }
+        m_wake.notify_all();
         return;
     }
-    m_lastDrawMs = now;
-    constexpr int width = 30;
-    const int filled = total == 0 ? width : static_cast<int>(static_cast<double>(done) / static_cast<double>(total) * width);
-    std::string bar(static_cast<std::size_t>(filled), '#');
-    bar.resize(width, '.');
-    const int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
-    std::string shown = label;
-    if (shown.size() > 40) {
-        shown = "..." + shown.substr(shown.size() - 37);
+    DrawLocked(state);
+}
+
+void TProgressLine::DrawLater()
+{
+    std::unique_lock lock(m_mutex);
+    while (!m_ending) {
+        if (!m_pending) {
+            m_wake.wait(lock);
+            continue;
+        }
+        const auto due = m_lastDraw + kRedrawInterval;
+        if (std::chrono::steady_clock::now() < due) {
+            m_wake.wait_until(lock, due);
+            continue;
+        }
+        const TProgressState state = *m_pending;
+        DrawLocked(state);
     }
-    std::fprintf(stderr, "\r\033[K%s [%s] %3d%% %s", shown.c_str(), bar.c_str(), percent, extra.c_str());
+}
+
+void TProgressLine::DrawLocked(const TProgressState& state)
+{
+    m_pending.reset();
+    m_lastDraw = std::chrono::steady_clock::now();
+    // The last column stays empty: some terminals wrap as soon as it is written.
+    const std::string line = ProgressLineText(state, TerminalColumns() - 1);
+    std::fprintf(stderr, "\r%s\033[K", line.c_str());
     std::fflush(stderr);
     m_drawn = true;
 }
 
+void TProgressLine::Message(const std::string& text)
+{
+    const std::lock_guard lock(m_mutex);
+    ClearLocked();
+    const std::string shown = m_toTerminal ? TerminalSafe(text) : text;
+    std::fwrite(shown.data(), 1, shown.size(), stderr);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+}
+
 void TProgressLine::Clear()
 {
-    if (m_enabled && m_drawn) {
+    const std::lock_guard lock(m_mutex);
+    m_pending.reset();
+    ClearLocked();
+}
+
+void TProgressLine::ClearLocked()
+{
+    if (m_drawn) {
         std::fprintf(stderr, "\r\033[K");
         std::fflush(stderr);
         m_drawn = false;

@@ -426,6 +426,7 @@ void TFileRun::EncryptOne(const TFileRef& file, const TPasswordKey& password, co
         return;
     }
     if (options.Verify) {
+        view.VerifyingFile(path);
         const TFileRef output{file.folder, NameOfPath(outcome.OutputPath), outcome.OutputIdentity};
         try {
             VerifyEncryptionAt(file, output, password, options.AlgorithmIndex, m_ciphers);
@@ -489,6 +490,7 @@ void TFileRun::DecryptOne(const TFileRef& file, const TPasswordKey& password, co
         view.FileNote(path, "older header form, which carries its own key; encrypt it again");
     }
     if (options.Verify) {
+        view.VerifyingFile(path);
         const TFileRef output{file.folder, NameOfPath(outcome.OutputPath), outcome.OutputIdentity};
         try {
             VerifyDecryptionAt(file, output, outcome.KeyBytes, outcome.AlgorithmIndex, m_ciphers);

@@ -77,6 +77,8 @@ public:
         (void)path;
         (void)reason;
     }
+    // The output of the file in hand is being read back and checked against its source (Verify).
+    virtual void VerifyingFile(const std::string& path) { (void)path; }
     // Something worth telling about a processed file (an older header form, a hard link).
     virtual void FileNote(const std::string& path, const std::string& note)
     {
