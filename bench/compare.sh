@@ -8,8 +8,16 @@
 set -euo pipefail
 bench="$(cd "${1:-build}" && pwd)/bench/ciphers"
 
+# The processor as the system names it (lscpu's "Model name"), its brand string as the benchmark
+# reads it when the two differ (virtual machines), and the features and paths our ciphers take there.
 model=$(sed -n 's/^model name[[:space:]]*:[[:space:]]*//p' /proc/cpuinfo 2>/dev/null | head -n 1)
-echo "CPU: ${model:-unknown} ($(nproc) logical processors)"
+family=$(sed -n 's/^cpu family[[:space:]]*:[[:space:]]*//p' /proc/cpuinfo 2>/dev/null | head -n 1)
+context=$("$bench" --benchmark_filter='^MD5/hash$' --benchmark_min_time=0.001 --benchmark_format=json 2>/dev/null || true)
+field() { echo "$context" | sed -n "s/.*\"$1\": \"\(.*\)\".*/\1/p" | head -n 1; }
+brand=$(field vx_cpu_model)
+model=${model:-$brand}
+echo "CPU: ${model:-unknown}${family:+ (family $family)}$([[ -n $brand && $brand != "$model" ]] && echo ", brand string \"$brand\""), $(nproc) logical processors"
+echo "Features: $(field vx_cpu_features); paths: $(field vx_paths)"
 
 groups=(
     "Blowfish:BF-CBC|libgcrypt/Blowfish"
