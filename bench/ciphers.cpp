@@ -3,6 +3,7 @@
 #include "bench/BenchCommon.h"
 #include "crypto/VXblowfish.h"
 #include "crypto/VXcast256.h"
+#include "crypto/VXcpu.h"
 #include "crypto/VXdes.h"
 #include "crypto/VXice.h"
 #include "crypto/VXmars.h"
@@ -117,7 +118,25 @@ void BM_Md5(benchmark::State& state)
     SetThroughput(state);
 }
 
+// Which processor and which paths the figures are of, in every report's context (and so in
+// compare.sh's heading).
+std::string CpuFeatures()
+{
+    std::string names;
+    for (std::size_t i = 0; i < kVXCpuFeatureCount; ++i) {
+        const auto feature = static_cast<TVXCpuFeature>(i);
+        if (VXCpuHas(feature)) {
+            names += (names.empty() ? "" : " ") + std::string(VXCpuFeatureName(feature));
+        }
+    }
+    return names.empty() ? "none" : names;
+}
+
 const bool kRegistered = [] {
+    benchmark::AddCustomContext("vx_cpu_model", VXCpuModel());
+    benchmark::AddCustomContext("vx_cpu_features", CpuFeatures());
+    benchmark::AddCustomContext("vx_paths", "Rijndael " + std::string(TVX_rijndael::ActivePathName()) + ", Serpent " +
+                                                std::string(TVX_serpent::ActivePathName()));
     Register<TVX_blowfish>("Blowfish");
     Register<TVX_rijndael>("Rijndael");
     Register<TVX_twofish>("Twofish");

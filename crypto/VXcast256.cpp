@@ -200,23 +200,54 @@ inline int Rot(std::uint32_t kr)
     return static_cast<int>(kr);
 }
 
+// The index bytes of a round. For one block alone (Chain), where every round waits for the one
+// before, they come from two rotations of the same word 16 bits apart, so that each byte is the low
+// or second byte of a register one step after its rotation (from one rotation the third byte takes
+// a shift and a move); with several blocks in flight the extra rotation would only add work.
+struct TIndex
+{
+    std::uint32_t b3, b2, b1, b0;
+};
+
+template <bool Chain>
+[[gnu::always_inline]] inline TIndex Index(std::uint32_t v, std::uint32_t kr)
+{
+    const std::uint32_t i = std::rotl(v, Rot(kr));
+    if constexpr (Chain) {
+        const std::uint32_t j = std::rotl(v, Rot(kr) + 16);
+        return {(j >> 8) & 255, j & 255, (i >> 8) & 255, i & 255};
+    }
+    return {i >> 24, (i >> 16) & 255, (i >> 8) & 255, i & 255};
+}
+
+template <bool Chain>
 [[gnu::always_inline]] inline std::uint32_t F1(std::uint32_t d, std::uint32_t kr, std::uint32_t km)
 {
-    const std::uint32_t i = std::rotl(km + d, Rot(kr));
-    // ((S1 ^ S2) - S3) + S4, grouped so that the two halves are formed side by side.
-    return (kS[0][i >> 24] ^ kS[1][(i >> 16) & 255]) + (kS[3][i & 255] - kS[2][(i >> 8) & 255]);
+    const TIndex i = Index<Chain>(km + d, kr);
+    // ((S1 ^ S2) - S3) + S4, as two halves formed side by side.
+    std::uint32_t high = kS[0][i.b3] ^ kS[1][i.b2];
+    std::uint32_t low = kS[3][i.b0] - kS[2][i.b1];
+#if defined(__GNUC__)
+    if constexpr (Chain) {
+        // Left alone, the compiler turns the halves back into one serial sequence of four.
+        __asm__("" : "+r"(high), "+r"(low));
+    }
+#endif
+    return high + low;
 }
 
+template <bool Chain>
 [[gnu::always_inline]] inline std::uint32_t F2(std::uint32_t d, std::uint32_t kr, std::uint32_t km)
 {
-    const std::uint32_t i = std::rotl(km ^ d, Rot(kr));
-    return ((kS[0][i >> 24] - kS[1][(i >> 16) & 255]) + kS[2][(i >> 8) & 255]) ^ kS[3][i & 255];
+    const TIndex i = Index<Chain>(km ^ d, kr);
+    return ((kS[0][i.b3] - kS[1][i.b2]) + kS[2][i.b1]) ^ kS[3][i.b0];
 }
 
+template <bool Chain>
 [[gnu::always_inline]] inline std::uint32_t F3(std::uint32_t d, std::uint32_t kr, std::uint32_t km)
 {
-    const std::uint32_t i = std::rotl(km - d, Rot(kr));
-    return ((kS[0][i >> 24] + kS[1][(i >> 16) & 255]) ^ kS[2][(i >> 8) & 255]) - kS[3][i & 255];
+    const TIndex i = Index<Chain>(km - d, kr);
+    return ((kS[0][i.b3] + kS[1][i.b2]) ^ kS[2][i.b1]) - kS[3][i.b0];
 }
 
 // W lanes of independent blocks, each held as the words A, B, C, D. The lanes go through every
@@ -226,19 +257,19 @@ template <std::size_t W>
 {
 #pragma GCC unroll 16
     for (std::size_t l = 0; l < W; ++l) {
-        x[l][2] ^= F1(x[l][3], kr[0], km[0]);
+        x[l][2] ^= F1<W == 1>(x[l][3], kr[0], km[0]);
     }
 #pragma GCC unroll 16
     for (std::size_t l = 0; l < W; ++l) {
-        x[l][1] ^= F2(x[l][2], kr[1], km[1]);
+        x[l][1] ^= F2<W == 1>(x[l][2], kr[1], km[1]);
     }
 #pragma GCC unroll 16
     for (std::size_t l = 0; l < W; ++l) {
-        x[l][0] ^= F3(x[l][1], kr[2], km[2]);
+        x[l][0] ^= F3<W == 1>(x[l][1], kr[2], km[2]);
     }
 #pragma GCC unroll 16
     for (std::size_t l = 0; l < W; ++l) {
-        x[l][3] ^= F1(x[l][0], kr[3], km[3]);
+        x[l][3] ^= F1<W == 1>(x[l][0], kr[3], km[3]);
     }
 }
 
@@ -247,19 +278,19 @@ template <std::size_t W>
 {
 #pragma GCC unroll 16
     for (std::size_t l = 0; l < W; ++l) {
-        x[l][3] ^= F1(x[l][0], kr[3], km[3]);
+        x[l][3] ^= F1<W == 1>(x[l][0], kr[3], km[3]);
     }
 #pragma GCC unroll 16
     for (std::size_t l = 0; l < W; ++l) {
-        x[l][0] ^= F3(x[l][1], kr[2], km[2]);
+        x[l][0] ^= F3<W == 1>(x[l][1], kr[2], km[2]);
     }
 #pragma GCC unroll 16
     for (std::size_t l = 0; l < W; ++l) {
-        x[l][1] ^= F2(x[l][2], kr[1], km[1]);
+        x[l][1] ^= F2<W == 1>(x[l][2], kr[1], km[1]);
     }
 #pragma GCC unroll 16
     for (std::size_t l = 0; l < W; ++l) {
-        x[l][2] ^= F1(x[l][3], kr[0], km[0]);
+        x[l][2] ^= F1<W == 1>(x[l][3], kr[0], km[0]);
     }
 }
 
@@ -333,14 +364,14 @@ void TVX_cast256::ExpandKey(std::span<const std::uint8_t> key, std::uint32_t siz
     // The forward octave W: G, F, E, D, C, B, A, H in turn, each from its right-hand neighbour.
     auto octave = [&] {
         nextOctave();
-        k[6] ^= F1(k[7], trStep[0], tmStep[0]);
-        k[5] ^= F2(k[6], trStep[1], tmStep[1]);
-        k[4] ^= F3(k[5], trStep[2], tmStep[2]);
-        k[3] ^= F1(k[4], trStep[3], tmStep[3]);
-        k[2] ^= F2(k[3], trStep[4], tmStep[4]);
-        k[1] ^= F3(k[2], trStep[5], tmStep[5]);
-        k[0] ^= F1(k[1], trStep[6], tmStep[6]);
-        k[7] ^= F2(k[0], trStep[7], tmStep[7]);
+        k[6] ^= F1<true>(k[7], trStep[0], tmStep[0]);
+        k[5] ^= F2<true>(k[6], trStep[1], tmStep[1]);
+        k[4] ^= F3<true>(k[5], trStep[2], tmStep[2]);
+        k[3] ^= F1<true>(k[4], trStep[3], tmStep[3]);
+        k[2] ^= F2<true>(k[3], trStep[4], tmStep[4]);
+        k[1] ^= F3<true>(k[2], trStep[5], tmStep[5]);
+        k[0] ^= F1<true>(k[1], trStep[6], tmStep[6]);
+        k[7] ^= F2<true>(k[0], trStep[7], tmStep[7]);
     };
     for (std::size_t i = 0; i < 12; ++i) {
         octave();
@@ -383,6 +414,10 @@ void TVX_cast256::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, 
         for (std::size_t w = 0; w < 4; ++w) {
             x[0][w] ^= LoadBE32(in + 4 * w);
         }
+#if defined(__GNUC__)
+        // The plain words joined now, off the chain, rather than after the round that first needs them.
+        __asm__("" : "+r"(x[0][0]), "+r"(x[0][1]), "+r"(x[0][2]), "+r"(x[0][3]));
+#endif
         EncryptLanes<1>(x, m_kr.data(), m_km.data());
         StoreLanes<1, kBigEndian>(x, out);
     }

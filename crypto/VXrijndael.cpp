@@ -1,16 +1,15 @@
 // Rijndael (AES): key schedule, portable block functions and the AES-NI path.
 #include "crypto/VXrijndael.h"
 
+#include "crypto/VXcpu.h"
 #include "crypto/VXsecmem.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <type_traits>
 
 #if defined(__GNUC__) && defined(__x86_64__)
 #define VX_RIJNDAEL_X86 1
-#include <cpuid.h>
 #include <immintrin.h>
 #endif
 
@@ -114,34 +113,6 @@ std::uint32_t InvMixColumn(std::uint32_t w)
 {
     // Td includes the inverse S-box, so the S-box is applied first to cancel it.
     return kT.td[0][kT.s[B0(w)]] ^ kT.td[1][kT.s[B1(w)]] ^ kT.td[2][kT.s[B2(w)]] ^ kT.td[3][kT.s[B3(w)]];
-}
-
-std::atomic<TVX_rijndael::TPath> g_pathLimit{TVX_rijndael::TPath::Vaes512};
-
-TVX_rijndael::TPath DetectPath()
-{
-#ifdef VX_RIJNDAEL_X86
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("aes") == 0 || __builtin_cpu_supports("sse4.1") == 0) {
-        return TVX_rijndael::TPath::Portable;
-    }
-    // Not every compiler knows "vaes" as a feature name, so its bit (leaf 7, ECX bit 9) is read
-    // directly; the AVX checks that go with it also confirm that the system saves the wide registers.
-    unsigned eax = 0;
-    unsigned ebx = 0;
-    unsigned ecx = 0;
-    unsigned edx = 0;
-    const bool vaes = __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) != 0 && (ecx & (1u << 9)) != 0;
-    if (vaes && __builtin_cpu_supports("avx512f") != 0) {
-        return TVX_rijndael::TPath::Vaes512;
-    }
-    if (vaes && __builtin_cpu_supports("avx2") != 0) {
-        return TVX_rijndael::TPath::Vaes256;
-    }
-    return TVX_rijndael::TPath::AesNi;
-#else
-    return TVX_rijndael::TPath::Portable;
-#endif
 }
 
 // The round count is a template argument of every accelerated routine, so that the rounds are
@@ -445,20 +416,38 @@ void TVX_rijndael::Wipe()
     TVX_blockcipher128::Wipe();
 }
 
-TVX_rijndael::TPath TVX_rijndael::BestPath()
-{
-    static const TPath best = DetectPath();
-    return best;
-}
-
+// Asked at every call rather than once, so that a feature switched off by a test takes effect at
+// once; the wide paths finish their tails on the AES-NI code, so they need AES-NI as well.
 TVX_rijndael::TPath TVX_rijndael::ActivePath()
 {
-    return std::min(BestPath(), g_pathLimit.load(std::memory_order_relaxed));
+#ifdef VX_RIJNDAEL_X86
+    if (!VXCpuHas(TVXCpuFeature::AesNi)) {
+        return TPath::Portable;
+    }
+    if (VXCpuHas(TVXCpuFeature::Vaes) && VXCpuHas(TVXCpuFeature::Avx512)) {
+        return TPath::Vaes512;
+    }
+    if (VXCpuHas(TVXCpuFeature::Vaes) && VXCpuHas(TVXCpuFeature::Avx2)) {
+        return TPath::Vaes256;
+    }
+    return TPath::AesNi;
+#else
+    return TPath::Portable;
+#endif
 }
 
-void TVX_rijndael::LimitPath(TPath highest)
+std::string_view TVX_rijndael::ActivePathName()
 {
-    g_pathLimit.store(highest, std::memory_order_relaxed);
+    switch (ActivePath()) {
+    case TPath::AesNi:
+        return "aes-ni";
+    case TPath::Vaes256:
+        return "vaes-256";
+    case TPath::Vaes512:
+        return "vaes-512";
+    default:
+        return "portable";
+    }
 }
 
 void TVX_rijndael::ExpandKey(std::span<const std::uint8_t> key, std::uint32_t sizeBits)
@@ -552,7 +541,7 @@ void TVX_rijndael::DecryptPortable(const std::uint8_t* in, std::uint8_t* out) co
 void TVX_rijndael::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) const
 {
 #ifdef VX_RIJNDAEL_X86
-    if (ActivePath() != TPath::Portable) {
+    if (VXCpuHas(TVXCpuFeature::AesNi)) {
         ByRounds(m_rounds, [&](auto nr) { BlockNi<false, decltype(nr)::value>(m_encKeys.data(), in, out); });
         return;
     }
@@ -563,7 +552,7 @@ void TVX_rijndael::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) con
 void TVX_rijndael::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) const
 {
 #ifdef VX_RIJNDAEL_X86
-    if (ActivePath() != TPath::Portable) {
+    if (VXCpuHas(TVXCpuFeature::AesNi)) {
         ByRounds(m_rounds, [&](auto nr) { BlockNi<true, decltype(nr)::value>(m_decKeys.data(), in, out); });
         return;
     }
@@ -601,7 +590,7 @@ void TVX_rijndael::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out,
                                       std::uint8_t* chain) const
 {
 #ifdef VX_RIJNDAEL_X86
-    if (ActivePath() != TPath::Portable) {
+    if (VXCpuHas(TVXCpuFeature::AesNi)) {
         ByRounds(m_rounds,
                  [&](auto nr) { CbcEncryptNi<decltype(nr)::value>(m_encKeys.data(), chain, in, out, blocks); });
         return;

@@ -15,8 +15,8 @@ public:
     static constexpr std::string_view kAlgorithm = "Rijndael";
     static constexpr std::int32_t kMaxKeySize = 256;
 
-    // The implementations the class can run, slowest first. The widest one the processor supports
-    // is used unless a test limits the choice; all of them give the same bytes.
+    // The implementations the class can run, slowest first. The widest one whose processor features
+    // are present and not switched off (crypto/VXcpu.h) is used; all of them give the same bytes.
     enum class TPath : std::uint8_t
     {
         Portable, // combined look-up tables, any processor
@@ -36,12 +36,9 @@ public:
     void Wipe() override;
     void CbcDecrypt(std::span<const std::uint8_t> in, std::span<std::uint8_t> out) override;
 
-    // The best path this processor offers, and the one in use after any limit.
-    static TPath BestPath();
+    // The path the next call takes, for tests and benchmarks that need to see which one ran.
     static TPath ActivePath();
-    // For tests: use no path above `highest` (process-wide, not thread-safe against running ciphers).
-    static void LimitPath(TPath highest);
-    static void ForcePortable(bool force) { LimitPath(force ? TPath::Portable : TPath::Vaes512); }
+    static std::string_view ActivePathName();
 
     std::int32_t Rounds() const { return m_rounds; }
 

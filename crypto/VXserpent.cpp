@@ -1,10 +1,10 @@
 // Serpent: key schedule and block functions.
 #include "crypto/VXserpent.h"
 
+#include "crypto/VXcpu.h"
 #include "crypto/VXsecmem.h"
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 
 // The vector path needs GCC or Clang on x86-64. MinGW is left out: its 64-bit target does not
@@ -411,8 +411,6 @@ void ApplySbox(unsigned which, std::uint32_t* x)
     }
 }
 
-std::atomic<TVX_serpent::TPath> g_highestPath{TVX_serpent::TPath::Avx512};
-
 #ifdef VX_SERPENT_AVX2
 typedef std::uint32_t TVec8 __attribute__((vector_size(32)));
 
@@ -569,32 +567,29 @@ __attribute__((target("avx2,avx512f,avx512vl"))) std::size_t BlocksAvx512(const 
     return VectorBlocks<Encrypt>(k, in, out, blocks);
 }
 
-TVX_serpent::TPath BestPath()
-{
-    static const TVX_serpent::TPath best = [] {
-        __builtin_cpu_init();
-        if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl")) {
-            return TVX_serpent::TPath::Avx512;
-        }
-        return __builtin_cpu_supports("avx2") ? TVX_serpent::TPath::Avx2 : TVX_serpent::TPath::Portable;
-    }();
-    return best;
-}
 #endif
 } // namespace
-
-void TVX_serpent::LimitPath(TPath highest)
-{
-    g_highestPath.store(highest, std::memory_order_relaxed);
-}
 
 TVX_serpent::TPath TVX_serpent::ActivePath()
 {
 #ifdef VX_SERPENT_AVX2
-    return std::min(BestPath(), g_highestPath.load(std::memory_order_relaxed));
-#else
-    return TPath::Portable;
+    if (VXCpuHas(TVXCpuFeature::Avx2)) {
+        return VXCpuHas(TVXCpuFeature::Avx512) ? TPath::Avx512 : TPath::Avx2;
+    }
 #endif
+    return TPath::Portable;
+}
+
+std::string_view TVX_serpent::ActivePathName()
+{
+    switch (ActivePath()) {
+    case TPath::Avx2:
+        return "avx2";
+    case TPath::Avx512:
+        return "avx512";
+    default:
+        return "portable";
+    }
 }
 
 TVX_serpent::TVX_serpent()

@@ -24,17 +24,15 @@ public:
     void Wipe() override;
 
     // Multi-block work (CBC decryption, CTR) runs sixteen blocks at a time in vector registers,
-    // with AVX-512 or AVX2, whichever the processor has. Tests lower the ceiling to compare the
-    // paths; the setting is process-wide.
+    // with AVX-512 or AVX2, whichever the processor has and crypto/VXcpu.h has not switched off.
     enum class TPath
     {
         Portable,
         Avx2,
         Avx512,
     };
-    static void LimitPath(TPath highest);
     static TPath ActivePath();
-    static void ForcePortable(bool force) { LimitPath(force ? TPath::Portable : TPath::Avx512); }
+    static std::string_view ActivePathName();
 
 protected:
     void ExpandKey(std::span<const std::uint8_t> key, std::uint32_t sizeBits) override;

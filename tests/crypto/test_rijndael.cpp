@@ -3,6 +3,7 @@
 #include "crypto/VXmd5.h"
 #include "crypto/VXrijndael.h"
 #include "tests/support/CipherCalls.h"
+#include "tests/support/CpuFeatures.h"
 #include "tests/support/VectorFile.h"
 
 #include <gtest/gtest.h>
@@ -13,22 +14,27 @@
 namespace {
 using TPath = TVX_rijndael::TPath;
 
-// Restores the widest path however a test ends.
-class TPathLimit
+// Each path with the features switched off that keep the ciphers off every wider one; a path the
+// processor lacks is left out.
+struct TPathSetting
 {
-public:
-    explicit TPathLimit(TPath path) { TVX_rijndael::LimitPath(path); }
-    ~TPathLimit() { TVX_rijndael::LimitPath(TPath::Vaes512); }
-    TPathLimit(const TPathLimit&) = delete;
-    TPathLimit& operator=(const TPathLimit&) = delete;
+    TPath path;
+    TCpuFeatureSet off;
 };
 
-std::vector<TPath> AvailablePaths()
+std::vector<TPathSetting> AvailablePaths()
 {
-    std::vector<TPath> paths;
-    for (TPath p : {TPath::Portable, TPath::AesNi, TPath::Vaes256, TPath::Vaes512}) {
-        if (p <= TVX_rijndael::BestPath()) {
-            paths.push_back(p);
+    const TPathSetting kSettings[] = {
+        {TPath::Portable, {TVXCpuFeature::AesNi}},
+        {TPath::AesNi, {TVXCpuFeature::Vaes}},
+        {TPath::Vaes256, {TVXCpuFeature::Avx512}},
+        {TPath::Vaes512, {}},
+    };
+    std::vector<TPathSetting> paths;
+    for (const TPathSetting& setting : kSettings) {
+        TCpuFeatureSetOff off(setting.off);
+        if (TVX_rijndael::ActivePath() == setting.path) {
+            paths.push_back(setting);
         }
     }
     return paths;
@@ -137,7 +143,7 @@ TBytes Workout(const TBytes& key, std::uint32_t bits, const TBytes& plain)
 
 TEST(Rijndael, EveryPathGivesTheSameBytes)
 {
-    const std::vector<TPath> paths = AvailablePaths();
+    const std::vector<TPathSetting> paths = AvailablePaths();
     if (paths.size() < 2) {
         GTEST_SKIP() << "this processor has no AES instructions";
     }
@@ -154,14 +160,15 @@ TEST(Rijndael, EveryPathGivesTheSameBytes)
             const TBytes plain = RandomBytes(rng, length);
             TBytes reference;
             {
-                TPathLimit limit(TPath::Portable);
+                TVXCpuFeaturesOff off{TVXCpuFeature::AesNi};
                 ASSERT_EQ(TVX_rijndael::ActivePath(), TPath::Portable);
                 reference = Workout(key, bits, plain);
             }
-            for (TPath path : paths) {
-                TPathLimit limit(path);
-                ASSERT_EQ(TVX_rijndael::ActivePath(), path);
-                EXPECT_EQ(ToHex(Workout(key, bits, plain)), ToHex(reference)) << "path " << static_cast<int>(path);
+            for (const TPathSetting& setting : paths) {
+                TCpuFeatureSetOff off(setting.off);
+                ASSERT_EQ(TVX_rijndael::ActivePath(), setting.path);
+                EXPECT_EQ(ToHex(Workout(key, bits, plain)), ToHex(reference))
+                    << "path " << TVX_rijndael::ActivePathName();
             }
         }
     }
@@ -194,13 +201,13 @@ TEST(Rijndael, AgreesWithOpenSsl)
         const EVP_CIPHER* (*cbc)();
         const EVP_CIPHER* (*ctr)();
     };
-    for (TPath path : AvailablePaths()) {
-        TPathLimit limit(path);
+    for (const TPathSetting& setting : AvailablePaths()) {
+        TCpuFeatureSetOff off(setting.off);
         for (const TKind& kind : {TKind{128, &EVP_aes_128_cbc, &EVP_aes_128_ctr},
                                   TKind{192, &EVP_aes_192_cbc, &EVP_aes_192_ctr},
                                   TKind{256, &EVP_aes_256_cbc, &EVP_aes_256_ctr}}) {
             for (std::size_t blocks : {1u, 7u, 8u, 31u, 32u, 33u, 100u, 600u}) {
-                SCOPED_TRACE(testing::Message() << "path " << static_cast<int>(path) << ", " << kind.bits
+                SCOPED_TRACE(testing::Message() << "path " << TVX_rijndael::ActivePathName() << ", " << kind.bits
                                                 << "-bit key, " << blocks << " blocks");
                 const TBytes key = RandomBytes(rng, kind.bits / 8);
                 TBytes iv = RandomBytes(rng, 16);

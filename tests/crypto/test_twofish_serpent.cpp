@@ -3,6 +3,7 @@
 #include "crypto/VXserpent.h"
 #include "crypto/VXtwofish.h"
 #include "tests/support/CipherCalls.h"
+#include "tests/support/CpuFeatures.h"
 #include "tests/support/VectorFile.h"
 
 #include <cryptopp/modes.h>
@@ -167,25 +168,14 @@ TEST(TwofishSerpentOracle, EveryKeyLengthAndManyMessageLengthsAgree)
     }
 }
 
-class TSerpentPathLimit
-{
-public:
-    explicit TSerpentPathLimit(TVX_serpent::TPath highest) { TVX_serpent::LimitPath(highest); }
-    ~TSerpentPathLimit() { TVX_serpent::LimitPath(TVX_serpent::TPath::Avx512); }
-    TSerpentPathLimit(const TSerpentPathLimit&) = delete;
-    TSerpentPathLimit& operator=(const TSerpentPathLimit&) = delete;
-};
-
 struct TPathOutput
 {
     TBytes cbcDecrypted;
     TBytes ctr;
 };
 
-TPathOutput RunSerpent(TVX_serpent::TPath highest, const TBytes& key, std::uint32_t bits, const TBytes& data)
+TPathOutput RunSerpent(const TBytes& key, std::uint32_t bits, const TBytes& data)
 {
-    TSerpentPathLimit limit(highest);
-    EXPECT_EQ(TVX_serpent::ActivePath(), highest);
     TVX_serpent cipher;
     cipher.KeySetup(key, bits);
     TPathOutput result{TBytes(data.size()), TBytes(data.size())};
@@ -200,11 +190,17 @@ TPathOutput RunSerpent(TVX_serpent::TPath highest, const TBytes& key, std::uint3
 // offers must give the portable path's bytes for groups of 8 and 16 and every remainder.
 TEST(SerpentPaths, VectorPathsMatchThePortableOne)
 {
-    std::vector<TVX_serpent::TPath> paths;
-    for (auto path : {TVX_serpent::TPath::Avx2, TVX_serpent::TPath::Avx512}) {
-        TSerpentPathLimit limit(path);
-        if (TVX_serpent::ActivePath() == path) {
-            paths.push_back(path);
+    struct TSetting
+    {
+        TVX_serpent::TPath path;
+        TCpuFeatureSet off;
+    };
+    std::vector<TSetting> paths;
+    for (const TSetting& setting : {TSetting{TVX_serpent::TPath::Avx2, {TVXCpuFeature::Avx512}},
+                                    TSetting{TVX_serpent::TPath::Avx512, {}}}) {
+        TCpuFeatureSetOff off(setting.off);
+        if (TVX_serpent::ActivePath() == setting.path) {
+            paths.push_back(setting);
         }
     }
     if (paths.empty()) {
@@ -218,10 +214,17 @@ TEST(SerpentPaths, VectorPathsMatchThePortableOne)
              {0, 1, 16, 17, 127, 128, 129, 255, 256, 271, 383, 400, 511, 512, 513, 1000, 8192, 8200}) {
             SCOPED_TRACE(testing::Message() << "bits " << bits << ", size " << size);
             const TBytes data = RandomBytes(rng, size);
-            const TPathOutput portable = RunSerpent(TVX_serpent::TPath::Portable, key, bits, data);
-            for (auto path : paths) {
-                SCOPED_TRACE(static_cast<int>(path));
-                const TPathOutput vector = RunSerpent(path, key, bits, data);
+            TPathOutput portable;
+            {
+                TVXCpuFeaturesOff off{TVXCpuFeature::Avx2};
+                ASSERT_EQ(TVX_serpent::ActivePath(), TVX_serpent::TPath::Portable);
+                portable = RunSerpent(key, bits, data);
+            }
+            for (const TSetting& setting : paths) {
+                TCpuFeatureSetOff off(setting.off);
+                ASSERT_EQ(TVX_serpent::ActivePath(), setting.path);
+                SCOPED_TRACE(TVX_serpent::ActivePathName());
+                const TPathOutput vector = RunSerpent(key, bits, data);
                 EXPECT_EQ(ToHex(vector.cbcDecrypted), ToHex(portable.cbcDecrypted));
                 EXPECT_EQ(ToHex(vector.ctr), ToHex(portable.ctr));
             }
