@@ -34,6 +34,12 @@ std::string VXCpuModel();
 // Process-wide and not synchronised with running ciphers: set it between runs, as tests do.
 void VXCpuSwitchOff(TVXCpuFeature feature, bool off);
 
+// For tests and benchmarks on processors where the vendor rule leaves FastGather off: claims it
+// present so the gather paths can be run and timed there. Honoured for FastGather only, and only
+// when AVX2 is detected (the gather instructions exist); other features cannot be forced on.
+// A feature switched off stays off.
+void VXCpuForceOn(TVXCpuFeature feature, bool on);
+
 // Switches a set of features off for the lifetime of the object and restores the previous state.
 class TVXCpuFeaturesOff final
 {
