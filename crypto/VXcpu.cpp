@@ -105,8 +105,8 @@ bool VXCpuDetected(TVXCpuFeature feature)
 
 bool VXCpuHas(TVXCpuFeature feature)
 {
-    const bool present = VXCpuDetected(feature) || (g_forcedOn.load(std::memory_order_relaxed) & Bit(feature)) != 0;
-    return present && (g_switchedOff.load(std::memory_order_relaxed) & Bit(feature)) == 0;
+    const bool forced = (g_forcedOn.load(std::memory_order_relaxed) & Bit(feature)) != 0;
+    return (VXCpuDetected(feature) || forced) && (g_switchedOff.load(std::memory_order_relaxed) & Bit(feature)) == 0;
 }
 
 std::string_view VXCpuFeatureName(TVXCpuFeature feature)
@@ -146,6 +146,7 @@ void VXCpuSwitchOff(TVXCpuFeature feature, bool off)
 
 void VXCpuForceOn(TVXCpuFeature feature, bool on)
 {
+    // A gather is correct wherever AVX2 runs; only its speed depends on the vendor.
     if (feature != TVXCpuFeature::FastGather || !VXCpuDetected(TVXCpuFeature::Avx2)) {
         return;
     }

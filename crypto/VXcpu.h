@@ -33,11 +33,8 @@ std::string VXCpuModel();
 
 // Process-wide and not synchronised with running ciphers: set it between runs, as tests do.
 void VXCpuSwitchOff(TVXCpuFeature feature, bool off);
-
-// For tests and benchmarks on processors where the vendor rule leaves FastGather off: claims it
-// present so the gather paths can be run and timed there. Honoured for FastGather only, and only
-// when AVX2 is detected (the gather instructions exist); other features cannot be forced on.
-// A feature switched off stays off.
+// For FastGather only: counts it as present wherever Avx2 is detected, so the gather paths can be
+// tested and measured on processors the vendor rule leaves them off on. Other features: no effect.
 void VXCpuForceOn(TVXCpuFeature feature, bool on);
 
 // Switches a set of features off for the lifetime of the object and restores the previous state.
