@@ -218,16 +218,16 @@ struct TLanes16
     using TVec = TVec16;
     static constexpr std::size_t kLanes = 16;
 
-    __attribute__((target("avx512f"))) static TVec Gather(const std::array<std::uint32_t, 256>& table, TVec index)
-    {
-        return reinterpret_cast<TVec>(
-            _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), 0xFFFF, reinterpret_cast<__m512i>(index), table.data(), 4));
-    }
-
     // Full masks: the unmasked forms start from an undefined register, which GCC 12 reports as
     // uninitialised once they are inlined.
     static constexpr __mmask16 kAll = 0xFFFF;
     static constexpr __mmask8 kAll64 = 0xFF;
+
+    __attribute__((target("avx512f"))) static TVec Gather(const std::array<std::uint32_t, 256>& table, TVec index)
+    {
+        return reinterpret_cast<TVec>(_mm512_mask_i32gather_epi32(_mm512_setzero_si512(), kAll,
+                                                                  reinterpret_cast<__m512i>(index), table.data(), 4));
+    }
 
     // The same transpose inside each of the four 128-bit quarters of sixteen blocks.
     __attribute__((target("avx512f"))) static void Transpose(__m512i (&m)[4])
@@ -351,8 +351,8 @@ inline void GatherBlocks(const std::uint32_t* k, const TWordTables& s, const std
     }
 }
 
-// Both entry points take whole groups and return the number of blocks done. Two groups go side by
-// side where there are enough: one alone leaves the processor waiting on the latency of its gathers
+// Both entry points do the whole groups among `blocks` and return how many blocks that was. Two
+// groups go side by side where there are enough: one alone leaves the processor waiting on the latency of its gathers
 // (a quarter slower on the processor these paths were timed on).
 template <bool Encrypt>
 __attribute__((target("avx2"), flatten)) std::size_t GatherBlocksAvx2(const std::uint32_t* k, const TWordTables& s,

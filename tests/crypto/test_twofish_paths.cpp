@@ -159,8 +159,8 @@ struct TRunOutput
 
 // CBC decryption from and to buffers `inShift` and `outShift` bytes past an aligned start, CBC
 // decryption in place, and the counter mode, each in pieces of `piece` bytes that carry the chain.
-TRunOutput RunPath(const TPathSetting& path, const TBytes& key, std::uint32_t bits, const TBytes& iv, const TBytes& data,
-               std::size_t inShift, std::size_t outShift, std::size_t piece)
+TRunOutput RunPath(const TPathSetting& path, const TBytes& key, std::uint32_t bits, const TBytes& iv,
+                   const TBytes& data, std::size_t inShift, std::size_t outShift, std::size_t piece)
 {
     TPathScope scope(path);
     EXPECT_EQ(TVX_twofish::ActivePathName(), path.name);
