@@ -20,6 +20,7 @@
 
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace
@@ -102,6 +103,23 @@ void Register(const std::string& name)
         ->Unit(benchmark::kMillisecond);
 }
 
+// Twofish's multi-block paths side by side whatever the vendor rule decides here: each gather path
+// forced on (where AVX2 exists) and the portable one, so the rule can be checked on each processor.
+template <bool Encrypt>
+void BM_TwofishPath(benchmark::State& state, bool gather, bool wide)
+{
+    VXCpuForceOn(TVXCpuFeature::FastGather, gather);
+    std::optional<TVXCpuFeaturesOff> off;
+    if (!gather) {
+        off.emplace(std::initializer_list<TVXCpuFeature>{TVXCpuFeature::FastGather});
+    } else if (!wide) {
+        off.emplace(std::initializer_list<TVXCpuFeature>{TVXCpuFeature::Avx512});
+    }
+    state.SetLabel(std::string(TVX_twofish::ActivePathName()));
+    BM_Direct<TVX_twofish, Encrypt>(state);
+    VXCpuForceOn(TVXCpuFeature::FastGather, false);
+}
+
 void BM_Md5(benchmark::State& state)
 {
     const auto& message = BenchMessage();
@@ -150,6 +168,12 @@ const bool kRegistered = [] {
     Register<TVX_misty1>("Misty1");
     Register<TVX_rc2>("RC2");
     Register<TVX_tea>("Tea");
+    benchmark::RegisterBenchmark("Twofish-path/avx512-gather", &BM_TwofishPath<false>, true, true)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("Twofish-path/avx2-gather", &BM_TwofishPath<false>, true, false)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("Twofish-path/portable", &BM_TwofishPath<false>, false, false)
+        ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("MD5/hash", &BM_Md5)->Unit(benchmark::kMillisecond);
     return true;
 }();

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string_view>
 
 class TVX_twofish final : public TVX_blockcipher128
 {
@@ -20,6 +21,9 @@ public:
     std::string_view ClassAlgorithm() const override { return kAlgorithm; }
     std::int32_t ClassMaxKeySize() const override { return kMaxKeySize; }
     static bool CheckVectors();
+    // The multi-block path the next call would take on this processor with the current feature
+    // switches: "avx512-gather", "avx2-gather" or "portable".
+    static std::string_view ActivePathName();
 
     void Wipe() override;
 
