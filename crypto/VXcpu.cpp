@@ -91,6 +91,7 @@ std::uint32_t Detected()
 }
 
 std::atomic<std::uint32_t> g_switchedOff{0};
+std::atomic<std::uint32_t> g_forcedOn{0};
 
 constexpr std::array<std::string_view, kVXCpuFeatureCount> kNames = {"aes-ni", "avx2",  "avx512",
                                                                       "vaes",   "gfni", "fast-gather"};
@@ -104,7 +105,8 @@ bool VXCpuDetected(TVXCpuFeature feature)
 
 bool VXCpuHas(TVXCpuFeature feature)
 {
-    return VXCpuDetected(feature) && (g_switchedOff.load(std::memory_order_relaxed) & Bit(feature)) == 0;
+    const bool forced = (g_forcedOn.load(std::memory_order_relaxed) & Bit(feature)) != 0;
+    return (VXCpuDetected(feature) || forced) && (g_switchedOff.load(std::memory_order_relaxed) & Bit(feature)) == 0;
 }
 
 std::string_view VXCpuFeatureName(TVXCpuFeature feature)
@@ -139,6 +141,19 @@ void VXCpuSwitchOff(TVXCpuFeature feature, bool off)
         g_switchedOff.fetch_or(Bit(feature), std::memory_order_relaxed);
     } else {
         g_switchedOff.fetch_and(~Bit(feature), std::memory_order_relaxed);
+    }
+}
+
+void VXCpuForceOn(TVXCpuFeature feature, bool on)
+{
+    // A gather is correct wherever AVX2 runs; only its speed depends on the vendor.
+    if (feature != TVXCpuFeature::FastGather || !VXCpuDetected(TVXCpuFeature::Avx2)) {
+        return;
+    }
+    if (on) {
+        g_forcedOn.fetch_or(Bit(feature), std::memory_order_relaxed);
+    } else {
+        g_forcedOn.fetch_and(~Bit(feature), std::memory_order_relaxed);
     }
 }
 

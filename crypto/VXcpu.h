@@ -33,6 +33,9 @@ std::string VXCpuModel();
 
 // Process-wide and not synchronised with running ciphers: set it between runs, as tests do.
 void VXCpuSwitchOff(TVXCpuFeature feature, bool off);
+// For FastGather only: counts it as present wherever Avx2 is detected, so the gather paths can be
+// tested and measured on processors the vendor rule leaves them off on. Other features: no effect.
+void VXCpuForceOn(TVXCpuFeature feature, bool on);
 
 // Switches a set of features off for the lifetime of the object and restores the previous state.
 class TVXCpuFeaturesOff final
