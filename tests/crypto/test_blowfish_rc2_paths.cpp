@@ -107,7 +107,7 @@ void CheckVectorsOnEveryPath(const char* file, const std::vector<TPathSetting>& 
     std::vector<TPathSetting> paths = RunnablePaths<TCipher>(candidates);
     ExpectPathsAvailable<TCipher>(paths, candidates);
     paths.push_back(kPortable);
-    const std::size_t blocks = 77;
+    const std::size_t blocks = 101;
     for (const TVectorRecord& record : LoadVectorFile(file)) {
         if (record.Has("iterated")) {
             continue;
