@@ -225,7 +225,7 @@ VX_TARGET_AVX2 inline __m256i Table256(const std::int8_t (&t)[16])
     return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t)));
 }
 
-VX_TARGET_AVX2 [[gnu::always_inline]] inline __m256i F8(const int* s, __m256i x, __m256i byte2, __m256i byte1,
+[[gnu::always_inline]] VX_TARGET_AVX2 inline __m256i F8(const int* s, __m256i x, __m256i byte2, __m256i byte1,
                                                        __m256i low)
 {
     const __m256i a = _mm256_i32gather_epi32(s, _mm256_srli_epi32(x, 24), 4);
@@ -298,7 +298,7 @@ VX_TARGET_AVX512 inline __m512i Table512(const std::int8_t (&t)[16])
     return _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t)));
 }
 
-VX_TARGET_AVX512 [[gnu::always_inline]] inline __m512i F16(const int* s, __m512i x, __m512i byte2, __m512i byte1,
+[[gnu::always_inline]] VX_TARGET_AVX512 inline __m512i F16(const int* s, __m512i x, __m512i byte2, __m512i byte1,
                                                           __m512i low)
 {
     const __m512i a = _mm512_i32gather_epi32(_mm512_srli_epi32(x, 24), s, 4);

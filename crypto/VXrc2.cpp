@@ -8,8 +8,9 @@
 #include <bit>
 
 // MinGW is left out: its 64-bit target does not realign the stack for 32-byte spills, and AVX code
-// faults there.
-#if defined(__x86_64__) && !defined(_WIN32)
+// faults there. The lane templates shared by the AVX2 and AVX-512 kernels take their target only by
+// being inlined into them, which GCC allows and Clang refuses: Clang builds keep the portable path.
+#if defined(__x86_64__) && !defined(_WIN32) && !defined(__clang__)
 #include <immintrin.h>
 #define VX_RC2_VECTOR 1
 #endif
