@@ -267,17 +267,27 @@ struct TAvx2
         return _mm256_xor_si256(z, _mm256_and_si256(x, _mm256_xor_si256(y, z)));
     }
 
-    // The key table widened to 32-bit words, looked up by gathers of eight and packed back.
+    // The key table split into its low and high bytes, sixteen entries to a byte shuffle. Each shuffle
+    // after the first holds its entries xor those of the one before, and its index is the data minus
+    // 16 per step: shuffles past the entry's own see a negative index and give zero, the ones
+    // before cancel out, so the xor of all four leaves exactly the entry.
     struct TKeys
     {
-        const int* k32;
+        V low[4], high[4];
     };
     VX_TARGET_AVX2 static V Lookup(const TKeys& keys, V x)
     {
         const V index = _mm256_and_si256(x, _mm256_set1_epi16(63));
-        const V lo = _mm256_i32gather_epi32(keys.k32, _mm256_cvtepu16_epi32(_mm256_castsi256_si128(index)), 4);
-        const V hi = _mm256_i32gather_epi32(keys.k32, _mm256_cvtepu16_epi32(_mm256_extracti128_si256(index, 1)), 4);
-        return _mm256_permute4x64_epi64(_mm256_packus_epi32(lo, hi), _MM_SHUFFLE(3, 1, 2, 0));
+        V i = _mm256_or_si256(index, _mm256_slli_epi16(index, 8));
+        V low = _mm256_shuffle_epi8(keys.low[0], i);
+        V high = _mm256_shuffle_epi8(keys.high[0], i);
+#pragma GCC unroll 3
+        for (int t = 1; t < 4; ++t) {
+            i = _mm256_sub_epi8(i, _mm256_set1_epi8(16));
+            low = _mm256_xor_si256(low, _mm256_shuffle_epi8(keys.low[t], i));
+            high = _mm256_xor_si256(high, _mm256_shuffle_epi8(keys.high[t], i));
+        }
+        return _mm256_blendv_epi8(low, high, _mm256_set1_epi16(static_cast<short>(0xFF00)));
     }
 };
 
@@ -402,12 +412,25 @@ template <class S, int G>
 VX_TARGET_AVX2 std::size_t DecryptAvx2(const std::uint16_t* k, const std::uint8_t* in, std::uint8_t* out,
                                        std::size_t blocks)
 {
-    std::array<std::uint32_t, 64> k32;
-    std::copy_n(k, 64, k32.begin());
-    const TAvx2::TKeys keys{reinterpret_cast<const int*>(k32.data())};
+    std::array<std::uint8_t, 128> bytes; // the 64 low bytes, then the 64 high bytes
+    for (std::size_t j = 0; j < 64; ++j) {
+        bytes[j] = static_cast<std::uint8_t>(k[j]);
+        bytes[64 + j] = static_cast<std::uint8_t>(k[j] >> 8);
+    }
+    for (std::size_t half : {0, 64}) {
+        for (std::size_t j = 63; j >= 16; --j) {
+            bytes[half + j] ^= bytes[half + j - 16];
+        }
+    }
+    TAvx2::TKeys keys;
+    for (int t = 0; t < 4; ++t) {
+        keys.low[t] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(&bytes[16 * t])));
+        keys.high[t] =
+            _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(&bytes[64 + 16 * t])));
+    }
+    SecureFill(bytes, 0);
     std::size_t done = DecryptLanes<TAvx2, 2>(k, keys, in, out, blocks);
     done += DecryptLanes<TAvx2, 1>(k, keys, in + 8 * done, out + 8 * done, blocks - done);
-    SecureFill(k32, 0);
     return done;
 }
 
@@ -429,10 +452,9 @@ enum class TPath
     Avx512,
 };
 
-// Asked at every call, not cached: tests and benchmarks switch features between runs. The AVX2
-// path gathers too, but only eight look-ups beside 64 word updates of plain arithmetic per block:
-// even where gathers are slow it runs several times faster than the portable path, so it does not
-// wait for FastGather.
+// Asked at every call, not cached: tests and benchmarks switch features between runs. Neither path
+// gathers (byte shuffles look up the key table faster than gathers did even where these are fast
+// enough), so neither waits for FastGather.
 TPath ChoosePath()
 {
 #ifdef VX_RC2_VECTOR
