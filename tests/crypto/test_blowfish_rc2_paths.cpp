@@ -46,6 +46,25 @@ private:
 
 const TPathSetting kPortable{"portable", TVXCpuFeature::Count, false, {TVXCpuFeature::FastGather, TVXCpuFeature::Avx2, TVXCpuFeature::Avx512}};
 
+// Whether the vector paths are compiled in, by the same conditions as the ciphers' sources.
+template <class TCipher>
+struct TBuilt
+{
+#if defined(__x86_64__) && !defined(_WIN32)
+    static constexpr bool kVectorPaths = true;
+#else
+    static constexpr bool kVectorPaths = false;
+#endif
+};
+
+#ifdef __clang__
+template <>
+struct TBuilt<TVX_rc2>
+{
+    static constexpr bool kVectorPaths = false;
+};
+#endif
+
 // The paths of TCipher this processor can run. Each must be the one the cipher reports under its
 // setting, so a dispatch that ignores the switches fails here instead of comparing the portable path
 // with itself.
@@ -54,6 +73,10 @@ std::vector<TPathSetting> RunnablePaths(const std::vector<TPathSetting>& candida
 {
     std::vector<TPathSetting> paths;
     for (const TPathSetting& setting : candidates) {
+        if (!TBuilt<TCipher>::kVectorPaths) {
+            std::cout << "[   INFO   ] " << setting.name << " is not built for this target\n";
+            continue;
+        }
         if (!VXCpuDetected(setting.needs)) {
             std::cout << "[   INFO   ] " << setting.name << " cannot run on this processor\n";
             continue;
