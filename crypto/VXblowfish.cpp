@@ -252,7 +252,8 @@ VX_TARGET_AVX2 std::size_t DecryptGather8(const std::uint32_t* p, const std::uin
         for (int g = 0; g < G; ++g) {
             // [L0 R0 L1 R1 | L2 R2 L3 R3] and [L4 R4 ... ] become [L0 L1 L4 L5 | L2 L3 L6 L7] and the
             // same for R: an in-lane shuffle, undone by the unpacks below.
-            const __m256i v0 = _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 64 * g)), swap);
+            const __m256i v0 =
+                _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 64 * g)), swap);
             const __m256i v1 =
                 _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 64 * g + 32)), swap);
             a[g] = _mm256_castps_si256(

@@ -44,7 +44,8 @@ private:
     const TVXCpuFeaturesOff m_restore{}; // switches nothing off; puts the switches back as they were
 };
 
-const TPathSetting kPortable{"portable", TVXCpuFeature::Count, false, {TVXCpuFeature::FastGather, TVXCpuFeature::Avx2, TVXCpuFeature::Avx512}};
+const TPathSetting kPortable{
+    "portable", TVXCpuFeature::Count, false, {TVXCpuFeature::FastGather, TVXCpuFeature::Avx2, TVXCpuFeature::Avx512}};
 
 // Whether the vector paths are compiled in, by the same conditions as the ciphers' sources.
 template <class TCipher>
@@ -108,7 +109,8 @@ std::vector<TPathSetting> BlowfishPaths()
 
 std::vector<TPathSetting> Rc2Paths()
 {
-    return {{"avx2", TVXCpuFeature::Avx2, false, {TVXCpuFeature::Avx512}}, {"avx512", TVXCpuFeature::Avx512, false, {}}};
+    return {{"avx2", TVXCpuFeature::Avx2, false, {TVXCpuFeature::Avx512}},
+            {"avx512", TVXCpuFeature::Avx512, false, {}}};
 }
 
 // Every published vector, its cipher block repeated over 123 blocks (a batch of 64, then 59 that
