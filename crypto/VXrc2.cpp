@@ -455,8 +455,8 @@ enum class TPath
 };
 
 // Asked at every call, not cached: tests and benchmarks switch features between runs. Neither path
-// gathers (byte shuffles look up the key table faster than gathers did even where these are fast
-// enough), so neither waits for FastGather.
+// gathers (byte shuffles or a two-table permute look up the key table), so neither waits for
+// FastGather.
 TPath ChoosePath()
 {
 #ifdef VX_RC2_VECTOR
