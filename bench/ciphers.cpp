@@ -103,21 +103,35 @@ void Register(const std::string& name)
         ->Unit(benchmark::kMillisecond);
 }
 
-// Twofish's multi-block paths side by side whatever the vendor rule decides here: each gather path
-// forced on (where AVX2 exists) and the portable one, so the rule can be checked on each processor.
-template <bool Encrypt>
-void BM_TwofishPath(benchmark::State& state, bool gather, bool wide)
+// Decryption on each path this processor can run, the gather paths forced on whatever the vendor
+// rule says: the figures the rule for FastGather is set from. Not in compare.sh's groups.
+template <class TCipher>
+void RegisterPaths(const std::string& name)
 {
-    VXCpuForceOn(TVXCpuFeature::FastGather, gather);
-    std::optional<TVXCpuFeaturesOff> off;
-    if (!gather) {
-        off.emplace(std::initializer_list<TVXCpuFeature>{TVXCpuFeature::FastGather});
-    } else if (!wide) {
-        off.emplace(std::initializer_list<TVXCpuFeature>{TVXCpuFeature::Avx512});
+    auto portable = [](benchmark::State& state) {
+        const TVXCpuFeaturesOff off{TVXCpuFeature::FastGather, TVXCpuFeature::Avx512, TVXCpuFeature::Avx2};
+        BM_Stream<TCipher, false>(state);
+    };
+    auto avx2 = [](benchmark::State& state) {
+        VXCpuForceOn(TVXCpuFeature::FastGather, true);
+        {
+            const TVXCpuFeaturesOff off{TVXCpuFeature::Avx512};
+            BM_Stream<TCipher, false>(state);
+        }
+        VXCpuForceOn(TVXCpuFeature::FastGather, false);
+    };
+    auto avx512 = [](benchmark::State& state) {
+        VXCpuForceOn(TVXCpuFeature::FastGather, true);
+        BM_Stream<TCipher, false>(state);
+        VXCpuForceOn(TVXCpuFeature::FastGather, false);
+    };
+    benchmark::RegisterBenchmark((name + "-path-portable/decrypt").c_str(), portable)->Unit(benchmark::kMillisecond);
+    if (VXCpuDetected(TVXCpuFeature::Avx2)) {
+        benchmark::RegisterBenchmark((name + "-path-avx2/decrypt").c_str(), avx2)->Unit(benchmark::kMillisecond);
     }
-    state.SetLabel(std::string(TVX_twofish::ActivePathName()));
-    BM_Direct<TVX_twofish, Encrypt>(state);
-    VXCpuForceOn(TVXCpuFeature::FastGather, false);
+    if (VXCpuDetected(TVXCpuFeature::Avx512)) {
+        benchmark::RegisterBenchmark((name + "-path-avx512/decrypt").c_str(), avx512)->Unit(benchmark::kMillisecond);
+    }
 }
 
 void BM_Md5(benchmark::State& state)
@@ -168,12 +182,9 @@ const bool kRegistered = [] {
     Register<TVX_misty1>("Misty1");
     Register<TVX_rc2>("RC2");
     Register<TVX_tea>("Tea");
-    benchmark::RegisterBenchmark("Twofish-path/avx512-gather", &BM_TwofishPath<false>, true, true)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("Twofish-path/avx2-gather", &BM_TwofishPath<false>, true, false)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("Twofish-path/portable", &BM_TwofishPath<false>, false, false)
-        ->Unit(benchmark::kMillisecond);
+    RegisterPaths<TVX_twofish>("Twofish");
+    RegisterPaths<TVX_blowfish>("Blowfish");
+    RegisterPaths<TVX_rc2>("RC2");
     benchmark::RegisterBenchmark("MD5/hash", &BM_Md5)->Unit(benchmark::kMillisecond);
     return true;
 }();

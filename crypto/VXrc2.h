@@ -22,6 +22,8 @@ public:
     std::string_view ClassAlgorithm() const override { return kAlgorithm; }
     std::int32_t ClassMaxKeySize() const override { return kMaxKeySize; }
     static bool CheckVectors();
+    // The path CBC decryption takes under the current processor features.
+    static std::string_view ActivePathName();
 
     void Wipe() override;
 
