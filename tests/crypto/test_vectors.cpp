@@ -76,11 +76,9 @@ struct TCpuSetting
     TCpuFeatureSet on;
 };
 
-// FORCED-ON FEATURES: the one place for features to force on beyond detection, so that a path
-// detection leaves off by rule rather than by CPUID (fast gathers on AMD) still meets the answers
-// on every machine. Add TVXCpuFeature::FastGather here once the feature switch can force a feature
-// on, and switch it in TCpuRun below.
-const TCpuFeatureSet kForcedOn = {};
+// Features forced on beyond detection, so that a path that detection leaves off by rule rather than
+// by CPUID (gathers outside Intel) still meets the answers on every machine that can run it.
+const TCpuFeatureSet kForcedOn = {TVXCpuFeature::FastGather};
 
 std::vector<TCpuSetting> CpuSettings()
 {
@@ -92,8 +90,14 @@ std::vector<TCpuSetting> CpuSettings()
     if (detected.size() > 1) {
         settings.push_back({"without any feature", detected, {}});
     }
-    for (const TVXCpuFeature feature : kForcedOn) {
-        settings.push_back({"with " + std::string(VXCpuFeatureName(feature)) + " forced on", {}, {feature}});
+    for (const TVXCpuFeature forced : kForcedOn) {
+        const std::string with = "with " + std::string(VXCpuFeatureName(forced)) + " forced on";
+        settings.push_back({with, {}, {forced}});
+        for (const TVXCpuFeature feature : detected) {
+            if (feature != forced) {
+                settings.push_back({with + ", without " + std::string(VXCpuFeatureName(feature)), {feature}, {forced}});
+            }
+        }
     }
     return settings;
 }
@@ -102,13 +106,24 @@ std::vector<TCpuSetting> CpuSettings()
 class TCpuRun final
 {
 public:
-    explicit TCpuRun(const TCpuSetting& setting) : m_off(setting.off)
+    explicit TCpuRun(const TCpuSetting& setting) : m_off(setting.off), m_on(setting.on)
     {
-        // Forcing features on (setting.on) is wired here once the switch offers it; see kForcedOn.
+        for (const TVXCpuFeature feature : m_on) {
+            VXCpuForceOn(feature, true);
+        }
     }
+    ~TCpuRun()
+    {
+        for (const TVXCpuFeature feature : m_on) {
+            VXCpuForceOn(feature, false);
+        }
+    }
+    TCpuRun(const TCpuRun&) = delete;
+    TCpuRun& operator=(const TCpuRun&) = delete;
 
 private:
     TCpuFeatureSetOff m_off;
+    TCpuFeatureSet m_on;
 };
 
 class CipherContract : public testing::TestWithParam<TCipherCase>
