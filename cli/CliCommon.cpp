@@ -1,6 +1,7 @@
 // What every command of the command-line tool shares: the option reader and the stop signals.
 #include "cli/CliCommon.h"
 
+#include "platform/Workers.h"
 #include "wipe/funkcije_u.h"
 
 #include <atomic>
@@ -30,6 +31,18 @@ extern "C" void OnStopSignal(int signal)
 #endif
 }
 } // namespace
+
+unsigned ParseJobs(const std::string& value)
+{
+    // More workers than this only add threads waiting on the same disk.
+    constexpr unsigned long kMostJobs = 1024;
+    if (value.empty() || value.size() > 4 || value.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoul(value) > kMostJobs) {
+        throw EUsage("-j takes a number of files to work on at once, 0 to " + std::to_string(kMostJobs) +
+                     " (0: one per core), not '" + value + "'");
+    }
+    return WorkerCount(static_cast<unsigned>(std::stoul(value)));
+}
 
 int StopSignal()
 {

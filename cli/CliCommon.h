@@ -56,6 +56,9 @@ private:
     std::optional<std::string> m_inlineValue;
 };
 
+// The value of -j/--jobs: how many files are worked on at once, 0 for one per core (the default).
+unsigned ParseJobs(const std::string& value);
+
 // The signal (SIGINT, SIGTERM or SIGHUP) that asked the running command to stop; 0 when none did.
 int StopSignal();
 

@@ -6,6 +6,7 @@
 #include "encryption/FileFormat.h"
 #include "encryption/Runs.h"
 #include "platform/Files.h"
+#include "platform/Workers.h"
 #include "wipe/funkcije_u.h"
 
 #include <algorithm>
@@ -104,6 +105,7 @@ std::string AcceptedNames()
 TRunCommand ParseRunCommand(const std::vector<std::string>& args, bool encrypting)
 {
     TRunCommand command;
+    command.options.Jobs = WorkerCount(0);
     // A user's file under the output's name is kept unless --force says otherwise, and one file's
     // error never abandons the rest.
     command.options.ReplaceExisting = false;
@@ -131,6 +133,8 @@ TRunCommand ParseRunCommand(const std::vector<std::string>& args, bool encryptin
             command.options.KeepDate = true;
         } else if (encrypting && option == "--mark-hidden") {
             command.options.MarkHidden = true;
+        } else if (option == "-j" || option == "--jobs") {
+            command.options.Jobs = ParseJobs(reader.Value(option));
         } else {
             throw EUsage("unknown option '" + option + "'");
         }

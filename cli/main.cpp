@@ -43,16 +43,16 @@ const char* kUsage = R"(Usage: vellumox-cli COMMAND [OPTIONS] PATH...
 
 Commands:
   encrypt [-a INDEX|NAME] [--source leave|delete|shred] [--keep-date] [--mark-hidden]
-          [-r] [--verify] [--force] [--password-file FILE] PATH...
+          [-r] [-j N] [--verify] [--force] [--password-file FILE] PATH...
                       encrypt each file into PATH.enc (algorithm 0, Blowfish, by default); with
                       --source delete or shred the encrypted file takes the source's name
-  decrypt [--source leave|delete|shred] [--keep-date] [-r] [--verify] [--force]
+  decrypt [--source leave|delete|shred] [--keep-date] [-r] [-j N] [--verify] [--force]
           [--password-file FILE] PATH...
                       decrypt each encrypted file into its .dec output, or in place
   info [-r] [--password-file FILE] PATH...
                       whether each file is encrypted, with which algorithm, and (given the
                       password) which header form it has
-  shred [--method 0-4] [--repeat N] [-r] [-y] PATH...
+  shred [--method 0-4] [--repeat N] [-r] [-j N] [-y] PATH...
                       overwrite each file, then rename it at random and delete it
   algorithms          the 13 algorithm indexes and captions, which are available, and the
                       names -a takes for each (aes, cast, 3des, rc4 ...), in any case
@@ -64,7 +64,8 @@ output back and checks it against its source before the source is touched. --kee
 --mark-hidden apply with --source delete or shred: encrypt --keep-date gives the encrypted file
 the source's modification time, decrypt --keep-date gives it back to the plaintext. An existing PATH.enc or .dec output is kept and
 its source skipped unless --force is given. Until an output is complete and flushed it is named
-OUTPUT.vellumox-partial; it takes its name in one rename.
+OUTPUT.vellumox-partial; it takes its name in one rename. -j N works on N files at once (default
+and 0: one per core; -j 1 one after another); the reports come in the list's order all the same.
 
 The password never comes from an argument: --password-file FILE reads the first line of FILE
 ("-" for standard input); without it the password is asked on the terminal without echo.

@@ -5,13 +5,19 @@
 #include "crypto/VXsecmem.h"
 #include "platform/FileStream.h"
 #include "platform/Files.h"
+#include "platform/Workers.h"
 #include "wipe/funkcije_u.h"
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <exception>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
+#include <unordered_map>
 
 namespace
 {
@@ -255,12 +261,8 @@ void VerifyDecryption(const std::string& source, const std::string& output, std:
     VerifyDecryptionAt(AnchorPath(source), AnchorPath(output), keyBytes, algorithmIndex, ciphers);
 }
 
-template <class TPerFile>
-void TFileRun::Run(bool encrypting, TRunView& view, TPerFile perFile)
+void TFileRun::ClearLists()
 {
-    const auto total = static_cast<std::int64_t>(WorkList.size());
-    view.TotalBar(0, total);
-    view.CurrentBar(0, 0);
     InUseList.clear();
     BadPasswordList.clear();
     AlreadyDoneList.clear();
@@ -268,6 +270,26 @@ void TFileRun::Run(bool encrypting, TRunView& view, TPerFile perFile)
     DamagedList.clear();
     OutputExistsList.clear();
     FailedList.clear();
+}
+
+template <class TPerFile>
+void TFileRun::Run(bool encrypting, unsigned jobs, TRunView& view, TPerFile perFile)
+{
+    // A view that drives the run's own ciphers cannot follow several at once.
+    if (WorkerCount(jobs) > 1 && WorkList.size() > 1 && !view.OwnsCipherProgress()) {
+        RunParallel(encrypting, WorkerCount(jobs), view, perFile);
+    } else {
+        RunSerial(encrypting, view, perFile);
+    }
+}
+
+template <class TPerFile>
+void TFileRun::RunSerial(bool encrypting, TRunView& view, TPerFile perFile)
+{
+    const auto total = static_cast<std::int64_t>(WorkList.size());
+    view.TotalBar(0, total);
+    view.CurrentBar(0, 0);
+    ClearLists();
     std::int64_t currentMaximum = 0;
     const bool ownProgress = view.OwnsCipherProgress();
     if (!ownProgress) {
@@ -293,14 +315,17 @@ void TFileRun::Run(bool encrypting, TRunView& view, TPerFile perFile)
             view.CurrentLabel((encrypting ? "Encrypting: " : "Decrypting: ") + name);
             try {
                 const TFileRef file = i < WorkRefs.size() && WorkRefs[i].folder ? WorkRefs[i] : AnchorPath(path);
-                if (!Admit(file, view)) {
+                if (const TSkipList list = Admit(file, view)) {
+                    (this->*list).push_back(path);
                     view.TotalBar(static_cast<std::int64_t>(i) + 1, total);
                     continue;
                 }
                 const auto entry = file.folder->Find(file.name);
                 currentMaximum = entry ? static_cast<std::int64_t>(entry->size) : 0;
                 view.CurrentBar(0, currentMaximum);
-                perFile(file);
+                if (const TSkipList list = perFile(file, view, m_ciphers)) {
+                    (this->*list).push_back(path);
+                }
             } catch (const ERunStopped&) {
                 throw;
             } catch (const std::exception& e) {
@@ -330,6 +355,255 @@ void TFileRun::Run(bool encrypting, TRunView& view, TPerFile perFile)
     EndOfRun(encrypting, view);
 }
 
+namespace
+{
+// What one file's work told its view, kept until the file's turn in the list comes.
+class TRecordedView final : public TRunView
+{
+public:
+    void FileSkipped(const std::string& path, const std::string& reason) override
+    {
+        m_events.push_back({true, path, reason});
+    }
+    void FileNote(const std::string& path, const std::string& note) override { m_events.push_back({false, path, note}); }
+
+    void ReplayTo(TRunView& view) const
+    {
+        for (const TEvent& event : m_events) {
+            if (event.skipped) {
+                view.FileSkipped(event.path, event.text);
+            } else {
+                view.FileNote(event.path, event.text);
+            }
+        }
+    }
+
+private:
+    struct TEvent
+    {
+        bool skipped;
+        std::string path;
+        std::string text;
+    };
+    std::vector<TEvent> m_events;
+};
+
+constexpr std::size_t kNoFile = SIZE_MAX;
+
+// One worker's own ciphers (with their key schedules) and the file it is on.
+struct TRunWorker
+{
+    TCipherSet ciphers;
+    std::size_t index = kNoFile;
+    std::int64_t done = 0;
+    std::int64_t maximum = 0;
+};
+
+// How far one file of a parallel run got; its done step reports it in the list's order.
+enum class TFileEnd
+{
+    NotStarted,
+    // Refused before it was opened: the total bar moves on and nothing else.
+    Refused,
+    Failed,
+    // Processed, or skipped by its operation: the bars and labels show it as processed.
+    Handled,
+    // Stopped, or failed in a run that ends at an error: the run raises the error.
+    Ended,
+};
+
+template <class TList>
+struct TFileSlot
+{
+    TFileEnd end = TFileEnd::NotStarted;
+    TList list = nullptr;
+    std::exception_ptr error;
+    TRecordedView events;
+};
+
+// For each file, the latest earlier file of the list that shares its path or its output's name
+// (kNoFile when none does). Such a file waits for that one, as in a serial run: the same file
+// listed twice, or "a" and "a.enc" both decrypting to "a.dec", must meet the first one's result
+// rather than race it.
+std::vector<std::size_t> Predecessors(const std::vector<std::string>& paths, bool encrypting)
+{
+    std::vector<std::size_t> before(paths.size(), kNoFile);
+    std::unordered_map<std::string, std::size_t> lastUser;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const std::string output = encrypting ? EncryptedOutputPath(paths[i]) : DecryptedOutputPath(paths[i]);
+        for (const std::string* key : {&paths[i], &output}) {
+            const auto [it, added] = lastUser.try_emplace(*key, i);
+            if (!added) {
+                before[i] = before[i] == kNoFile ? it->second : std::max(before[i], it->second);
+                it->second = i;
+            }
+        }
+    }
+    return before;
+}
+} // namespace
+
+template <class TPerFile>
+void TFileRun::RunParallel(bool encrypting, unsigned jobs, TRunView& view, TPerFile perFile)
+{
+    const std::size_t count = WorkList.size();
+    const auto total = static_cast<std::int64_t>(count);
+    const char* verb = encrypting ? "Encrypting: " : "Decrypting: ";
+    view.TotalBar(0, total);
+    view.CurrentBar(0, 0);
+    ClearLists();
+    const std::vector<std::size_t> before = Predecessors(WorkList, encrypting);
+
+    // Guards every call on the view and all that the workers share below.
+    std::mutex viewMutex;
+    std::condition_variable fileFinished;
+    std::vector<bool> finished(count, false);
+    // The earliest file whose done step has not run: the view shows this one's progress.
+    std::size_t head = 0;
+    bool noMoreStarts = false;
+    std::vector<std::unique_ptr<TRunWorker>> workers;
+    for (unsigned w = 0; w < jobs; ++w) {
+        auto worker = std::make_unique<TRunWorker>();
+        TRunWorker* state = worker.get();
+        worker->ciphers.SetOnProgress([&, state](const void*, std::int64_t done, std::int64_t) {
+            const std::lock_guard lock(viewMutex);
+            state->done = done;
+            if (state->index == head) {
+                view.CurrentBar(done, state->maximum);
+                view.PumpMessages();
+            }
+            if (view.StopRequested()) {
+                noMoreStarts = true;
+                throw ERunStopped();
+            }
+        });
+        workers.push_back(std::move(worker));
+    }
+
+    using TSlot = TFileSlot<TSkipList>;
+    auto work = [&](std::size_t i, TSlot& slot, TRunWorker& worker) {
+        const std::string& path = WorkList[i];
+        {
+            std::unique_lock lock(viewMutex);
+            if (before[i] != kNoFile) {
+                fileFinished.wait(lock, [&] { return finished[before[i]] || noMoreStarts; });
+            }
+            if (noMoreStarts) {
+                return;
+            }
+            if (view.StopRequested()) {
+                noMoreStarts = true;
+                slot.end = TFileEnd::Ended;
+                slot.error = std::make_exception_ptr(ERunStopped());
+                return;
+            }
+            if (view.StopAfterCurrentFile()) {
+                noMoreStarts = true;
+                return;
+            }
+            worker.index = i;
+            worker.done = 0;
+            worker.maximum = 0;
+            if (i == head) {
+                view.CurrentLabel(verb + NameOfPath(path));
+            }
+        }
+        try {
+            const TFileRef file = i < WorkRefs.size() && WorkRefs[i].folder ? WorkRefs[i] : AnchorPath(path);
+            if (const TSkipList list = Admit(file, slot.events)) {
+                slot.list = list;
+                slot.end = TFileEnd::Refused;
+                return;
+            }
+            const auto entry = file.folder->Find(file.name);
+            {
+                const std::lock_guard lock(viewMutex);
+                worker.maximum = entry ? static_cast<std::int64_t>(entry->size) : 0;
+                if (i == head) {
+                    view.CurrentBar(0, worker.maximum);
+                }
+            }
+            slot.list = perFile(file, slot.events, worker.ciphers);
+            slot.end = TFileEnd::Handled;
+        } catch (const ERunStopped&) {
+            slot.end = TFileEnd::Ended;
+            slot.error = std::current_exception();
+        } catch (const std::exception& e) {
+            if (!m_continueAfterError) {
+                slot.end = TFileEnd::Ended;
+                slot.error = std::current_exception();
+                return;
+            }
+            slot.end = TFileEnd::Failed;
+            slot.list = &TFileRun::FailedList;
+            slot.events.FileSkipped(path, e.what());
+        }
+    };
+
+    // Runs on the calling thread, file after file in the list's order.
+    auto done = [&](std::size_t i, const TSlot& slot, std::exception_ptr& runError) {
+        const std::lock_guard lock(viewMutex);
+        slot.events.ReplayTo(view);
+        if (slot.list != nullptr) {
+            (this->*(slot.list)).push_back(WorkList[i]);
+        }
+        if (slot.end == TFileEnd::Ended && !runError) {
+            runError = slot.error;
+        }
+        if (slot.end == TFileEnd::Refused || slot.end == TFileEnd::Failed || slot.end == TFileEnd::Handled) {
+            view.TotalBar(static_cast<std::int64_t>(i) + 1, total);
+        }
+        if (slot.end == TFileEnd::Handled) {
+            view.ProcessedLabel("Processed " + std::to_string(i + 1) + " of " + std::to_string(count) + " files");
+            view.CurrentLabel("Last File: " + NameOfPath(WorkList[i]));
+        }
+        head = i + 1;
+        for (const auto& worker : workers) {
+            if (worker->index == head) {
+                view.CurrentLabel(verb + NameOfPath(WorkList[head]));
+                view.CurrentBar(worker->done, worker->maximum);
+            }
+        }
+    };
+
+    std::exception_ptr runError;
+    std::exception_ptr escaped;
+    {
+        TOrderedWorkers pool(jobs);
+        try {
+            for (std::size_t i = 0; i < count; ++i) {
+                auto slot = std::make_shared<TSlot>();
+                pool.Add(
+                    [&, i, slot](unsigned w) {
+                        TRunWorker& worker = *workers[w];
+                        try {
+                            work(i, *slot, worker);
+                        } catch (...) {
+                            slot->end = TFileEnd::Ended;
+                            slot->error = std::current_exception();
+                        }
+                        const std::lock_guard lock(viewMutex);
+                        worker.index = kNoFile;
+                        finished[i] = true;
+                        noMoreStarts = noMoreStarts || slot->end == TFileEnd::Ended;
+                        fileFinished.notify_all();
+                    },
+                    [&, i, slot] { done(i, *slot, runError); });
+            }
+            pool.Drain();
+        } catch (...) {
+            escaped = std::current_exception();
+        }
+    }
+    EndOfRun(encrypting, view);
+    if (escaped) {
+        std::rethrow_exception(escaped);
+    }
+    if (runError) {
+        std::rethrow_exception(runError);
+    }
+}
+
 void TFileRun::AddFile(const std::string& path)
 {
     WorkRefs.resize(WorkList.size());
@@ -357,44 +631,45 @@ std::vector<std::string> TFileRun::AddFolder(const std::string& folder)
 
 // The tests every file passes before it is opened: a regular file, still the one admitted, that
 // can be read and that no other program holds.
-bool TFileRun::Admit(const TFileRef& file, TRunView& view)
+TFileRun::TSkipList TFileRun::Admit(const TFileRef& file, TRunView& view)
 {
     const std::string path = file.Path();
     const auto entry = file.folder->Find(file.name);
     if (entry && entry->identity != file.identity) {
-        UnsupportedList.push_back(path);
         view.FileSkipped(path, "it was replaced since it was listed");
-        return false;
+        return &TFileRun::UnsupportedList;
     }
     if (entry && entry->kind != TEntryKind::File) {
-        UnsupportedList.push_back(path);
         view.FileSkipped(path, entry->kind == TEntryKind::SymbolicLink ? "a symbolic link, not followed"
                                : entry->kind == TEntryKind::Directory  ? "a folder"
                                                                        : "not a regular file");
-        return false;
+        return &TFileRun::UnsupportedList;
     }
     // A file that is gone is left to the per-file operation, which reports it as the error it is.
     std::string reason;
     if (entry && FileInUse(file, &reason)) {
-        InUseList.push_back(path);
         view.FileSkipped(path, reason);
-        return false;
+        return &TFileRun::InUseList;
     }
-    return true;
+    return nullptr;
 }
 
 void TFileRun::RunEncryption(std::string_view passwordUtf8, const TRunOptions& options, TRunView& view)
 {
     const TPasswordKey password(passwordUtf8);
     m_continueAfterError = options.ContinueAfterError;
-    Run(true, view, [&](const TFileRef& file) { EncryptOne(file, password, options, view); });
+    Run(true, options.Jobs, view, [&](const TFileRef& file, TRunView& fileView, TCipherSet& ciphers) {
+        return EncryptOne(file, password, options, fileView, ciphers);
+    });
 }
 
 void TFileRun::RunDecryption(std::string_view passwordUtf8, const TRunOptions& options, TRunView& view)
 {
     const TPasswordKey password(passwordUtf8);
     m_continueAfterError = options.ContinueAfterError;
-    Run(false, view, [&](const TFileRef& file) { DecryptOne(file, password, options, view); });
+    Run(false, options.Jobs, view, [&](const TFileRef& file, TRunView& fileView, TCipherSet& ciphers) {
+        return DecryptOne(file, password, options, fileView, ciphers);
+    });
 }
 
 namespace
@@ -405,37 +680,35 @@ std::string OutputTakenReason(const std::string& output)
 }
 } // namespace
 
-void TFileRun::EncryptOne(const TFileRef& file, const TPasswordKey& password, const TRunOptions& options,
-                          TRunView& view)
+TFileRun::TSkipList TFileRun::EncryptOne(const TFileRef& file, const TPasswordKey& password,
+                                         const TRunOptions& options, TRunView& view, TCipherSet& ciphers)
 {
     const std::string path = file.Path();
     const TFileTimes times = ReadFileTimes(file);
     const auto entry = file.folder->Find(file.name);
     RequireSpace(path, (entry ? entry->size : 0) + kHeaderSize);
     const bool replacing = options.SourceAction != TSourceAction::Leave;
-    const TEncryptOutcome outcome = EncryptSingleFile(file, password, options.AlgorithmIndex, m_ciphers,
+    const TEncryptOutcome outcome = EncryptSingleFile(file, password, options.AlgorithmIndex, ciphers,
                                                       TFileOptions{replacing, replacing, options.ReplaceExisting});
     if (outcome.Result == TEncryptResult::AlreadyEncrypted) {
-        AlreadyDoneList.push_back(path);
         view.FileSkipped(path, "already encrypted");
-        return;
+        return &TFileRun::AlreadyDoneList;
     }
     if (outcome.Result == TEncryptResult::OutputExists) {
-        OutputExistsList.push_back(path);
         view.FileSkipped(path, OutputTakenReason(outcome.OutputPath));
-        return;
+        return &TFileRun::OutputExistsList;
     }
     if (options.Verify) {
         const TFileRef output{file.folder, NameOfPath(outcome.OutputPath), outcome.OutputIdentity};
         try {
-            VerifyEncryptionAt(file, output, password, options.AlgorithmIndex, m_ciphers);
+            VerifyEncryptionAt(file, output, password, options.AlgorithmIndex, ciphers);
         } catch (...) {
             RemoveOutput(output);
             throw;
         }
     }
     if (!replacing) {
-        return;
+        return nullptr;
     }
     // The source action, the dates and the hidden mark are extras: the encrypted file is already
     // complete and on the disk, so a failure here loses nothing and does not stop the run.
@@ -451,10 +724,11 @@ void TFileRun::EncryptOne(const TFileRef& file, const TPasswordKey& password, co
     } catch (const std::exception& e) {
         view.FileNote(path, e.what());
     }
+    return nullptr;
 }
 
-void TFileRun::DecryptOne(const TFileRef& file, const TPasswordKey& password, const TRunOptions& options,
-                          TRunView& view)
+TFileRun::TSkipList TFileRun::DecryptOne(const TFileRef& file, const TPasswordKey& password,
+                                         const TRunOptions& options, TRunView& view, TCipherSet& ciphers)
 {
     const std::string path = file.Path();
     const TFileTimes times = ReadFileTimes(file);
@@ -463,25 +737,21 @@ void TFileRun::DecryptOne(const TFileRef& file, const TPasswordKey& password, co
     RequireSpace(path, size > kHeaderSize ? size - kHeaderSize : 0);
     const bool replacing = options.SourceAction != TSourceAction::Leave;
     const TDecryptOutcome outcome =
-        DecryptSingleFile(file, password, m_ciphers, TFileOptions{replacing, replacing, options.ReplaceExisting});
+        DecryptSingleFile(file, password, ciphers, TFileOptions{replacing, replacing, options.ReplaceExisting});
     switch (outcome.Result) {
     case TDecryptResult::NotEncrypted:
-        AlreadyDoneList.push_back(path);
         view.FileSkipped(path, "not encrypted");
-        return;
+        return &TFileRun::AlreadyDoneList;
     case TDecryptResult::Damaged:
-        DamagedList.push_back(path);
         view.FileSkipped(path, "damaged: it begins with the marker, but its header names no algorithm 00 to 12 "
                                "or is cut short");
-        return;
+        return &TFileRun::DamagedList;
     case TDecryptResult::BadPassword:
-        BadPasswordList.push_back(path);
         view.FileSkipped(path, "bad password");
-        return;
+        return &TFileRun::BadPasswordList;
     case TDecryptResult::OutputExists:
-        OutputExistsList.push_back(path);
         view.FileSkipped(path, OutputTakenReason(outcome.OutputPath));
-        return;
+        return &TFileRun::OutputExistsList;
     case TDecryptResult::Decrypted:
         break;
     }
@@ -491,14 +761,14 @@ void TFileRun::DecryptOne(const TFileRef& file, const TPasswordKey& password, co
     if (options.Verify) {
         const TFileRef output{file.folder, NameOfPath(outcome.OutputPath), outcome.OutputIdentity};
         try {
-            VerifyDecryptionAt(file, output, outcome.KeyBytes, outcome.AlgorithmIndex, m_ciphers);
+            VerifyDecryptionAt(file, output, outcome.KeyBytes, outcome.AlgorithmIndex, ciphers);
         } catch (...) {
             RemoveOutput(output);
             throw;
         }
     }
     if (!replacing) {
-        return;
+        return nullptr;
     }
     // Unlike encryption, a failure of the source action ends the run.
     ApplySourceAction(options.SourceAction, file, NameOfPath(outcome.OutputPath));
@@ -513,6 +783,7 @@ void TFileRun::DecryptOne(const TFileRef& file, const TPasswordKey& password, co
             view.FileNote(path, e.what());
         }
     }
+    return nullptr;
 }
 
 void TFileRun::EndOfRun(bool encrypting, TRunView& view)
