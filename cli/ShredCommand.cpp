@@ -4,6 +4,7 @@
 #include "cli/CliCommon.h"
 #include "cli/Terminal.h"
 #include "platform/Files.h"
+#include "platform/Workers.h"
 #include "wipe/funkcije_u.h"
 
 #include <algorithm>
@@ -11,6 +12,8 @@
 #include <climits>
 #include <csignal>
 #include <exception>
+#include <functional>
+#include <memory>
 #include <iostream>
 #include <optional>
 
@@ -21,11 +24,12 @@
 namespace
 {
 constexpr const char* kUsage =
-    "usage: vellumox-cli shred [--method 0-4] [--repeat N] [-r] [-y] PATH...\n"
+    "usage: vellumox-cli shred [--method 0-4] [--repeat N] [-r] [-j N] [-y] PATH...\n"
     "  --method N  0 simple one pass, 1 simple two pass, 2 DoD 5220-22M (default),\n"
     "              3 military standard (8 passes), 4 Gutmann (35 passes)\n"
     "  --repeat N  how often the method runs its passes (default 1; Gutmann always runs once)\n"
     "  -r          shred folders: every file below them, then the emptied folders\n"
+    "  -j N        shred N files at once (default and 0: one per core)\n"
     "  -y          shred without asking\n";
 
 struct TOptions
@@ -34,6 +38,7 @@ struct TOptions
     std::int32_t repeat = 1;
     bool recursive = false;
     bool yes = false;
+    unsigned jobs = WorkerCount(0);
     std::vector<std::string> paths;
 };
 
@@ -76,6 +81,8 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, TO
                 options.recursive = true;
             } else if (option == "-y") {
                 options.yes = true;
+            } else if (option == "-j" || option == "--jobs") {
+                options.jobs = ParseJobs(reader.Value(option));
             } else {
                 return "unknown option " + option;
             }
@@ -160,9 +167,15 @@ private:
 class TShredRun
 {
 public:
-    explicit TShredRun(bool recursive) : m_recursive(recursive), m_progress(m_line)
+    TShredRun(bool recursive, unsigned jobs) : m_recursive(recursive), m_progress(m_line)
     {
-        SetWipeProgress(TWipeTarget::ShredWindow, &m_progress);
+        // The pass-by-pass progress belongs to one file at a time: with several files at once
+        // only the files done are shown.
+        if (jobs > 1) {
+            m_pool.emplace(jobs);
+        } else {
+            SetWipeProgress(TWipeTarget::ShredWindow, &m_progress);
+        }
     }
     ~TShredRun() { SetWipeProgress(TWipeTarget::ShredWindow, nullptr); }
     TShredRun(const TShredRun&) = delete;
@@ -176,12 +189,13 @@ public:
         }
         if (!IsDirectory(path)) {
             try {
-                File(AnchorPath(path));
+                const TFileRef file = AnchorPath(path);
+                File(file, [](bool) {});
             } catch (const EFileError& e) {
-                m_failures.push_back(e.what());
+                Failure(e.what());
             }
         } else if (!m_recursive) {
-            m_failures.push_back("\"" + path + "\" is a folder (use -r to shred folders)");
+            Failure("\"" + path + "\" is a folder (use -r to shred folders)");
         } else {
             Folder(path);
         }
@@ -189,6 +203,9 @@ public:
 
     int Finish()
     {
+        if (m_pool) {
+            m_pool->Drain();
+        }
         m_line.Clear();
         if (!m_failures.empty()) {
             std::cerr << "Some files can not be shredded because they are in use.!\n";
@@ -198,8 +215,8 @@ public:
         }
         if (ShredCancelled) {
             std::cerr << "Cancelled.";
-            if (m_kept) {
-                std::cerr << " \"" << *m_kept << "\" was kept, partly overwritten.";
+            for (const std::string& kept : m_kept) {
+                std::cerr << " \"" << kept << "\" was kept, partly overwritten.";
             }
             if (m_untouched > 0) {
                 std::cerr << ' ' << m_untouched << " later item(s) were not touched.";
@@ -214,29 +231,102 @@ public:
     }
 
 private:
-    bool File(const TFileRef& file)
+    // What the wipe of one file came to; found on any thread.
+    struct TShredOutcome
     {
-        const std::string path = file.Path();
-        const auto entry = file.folder->Find(file.name);
-        const std::uint64_t names = entry && entry->kind == TEntryKind::File ? entry->links : 1;
-        m_progress.SetFile(file.name);
+        // Cancelled before it began, or gone before its turn came: nothing was done.
+        bool untouched = false;
+        bool gone = false;
+        bool ok = false;
         std::string failure;
-        const bool ok = ShredFile(file, &failure);
-        m_line.Clear();
-        if (!ok) {
-            m_failures.push_back(failure);
+        // Cancelled part way: the file is still there.
+        bool kept = false;
+        std::uint64_t names = 1;
+    };
+
+    static TShredOutcome ShredOne(const TFileRef& file)
+    {
+        TShredOutcome outcome;
+        const auto entry = file.folder->Find(file.name);
+        outcome.names = entry && entry->kind == TEntryKind::File ? entry->links : 1;
+        outcome.ok = ShredFile(file, &outcome.failure);
+        outcome.kept = outcome.ok && ShredCancelled && file.folder->Find(file.name);
+        return outcome;
+    }
+
+    // Counts and reports one file's wipe, in the order the files were met. False when it failed.
+    bool Record(const std::string& path, const TShredOutcome& outcome)
+    {
+        if (!outcome.ok) {
+            m_failures.push_back(outcome.failure);
             return false;
         }
-        if (ShredCancelled && file.folder->Find(file.name)) {
-            m_kept = path;
+        if (outcome.kept) {
+            m_kept.push_back(path);
             return true;
         }
         ++m_shredded;
-        if (names > 1) {
-            std::cerr << "warning: \"" << path << "\" had " << names - 1
+        if (outcome.names > 1) {
+            m_line.Clear();
+            std::cerr << "warning: \"" << path << "\" had " << outcome.names - 1
                       << " other name(s) for the same data; they remain and now show the overwritten bytes\n";
         }
         return true;
+    }
+
+    // Shreds the file now or hands it to a worker; then(ok) follows in the order files were given,
+    // unless the file was left untouched. When skipGone, a file gone by its turn is passed over.
+    void File(const TFileRef& file, std::function<void(bool)> then, bool skipGone = false)
+    {
+        if (!m_pool) {
+            if (skipGone && !file.folder->Find(file.name)) {
+                return;
+            }
+            m_progress.SetFile(file.name);
+            const TShredOutcome outcome = ShredOne(file);
+            m_line.Clear();
+            then(Record(file.Path(), outcome));
+            return;
+        }
+        auto outcome = std::make_shared<TShredOutcome>();
+        m_pool->Add(
+            [file, outcome, skipGone](unsigned) {
+                if (ShredCancelled) {
+                    outcome->untouched = true;
+                } else if (skipGone && !file.folder->Find(file.name)) {
+                    outcome->gone = true;
+                } else {
+                    *outcome = ShredOne(file);
+                }
+            },
+            [this, file, outcome, then] {
+                if (outcome->untouched) {
+                    ++m_untouched;
+                    return;
+                }
+                if (outcome->gone) {
+                    return;
+                }
+                const std::string path = file.Path();
+                then(Record(path, *outcome));
+                m_line.Show(file.name, 0, 0, std::to_string(m_shredded) + " file(s) shredded");
+            });
+    }
+
+    // A failure found without wiping anything, reported in its place among the files' reports.
+    void Failure(const std::string& message, std::function<void()> then = {})
+    {
+        auto report = [this, message, then] {
+            m_failures.push_back(message);
+            if (then) {
+                then();
+            }
+        };
+        if (m_pool) {
+            m_pool->Add([](unsigned) {}, report);
+        } else {
+            report();
+        }
     }
 
     // Every file is shredded while its folder is open, by name in that folder: a subfolder swapped
@@ -252,24 +342,23 @@ private:
                 ++m_run.m_untouched;
                 return;
             }
-            // Clearing a file's hidden mark edits the folder's `.hidden` list and removes it with
-            // its last line: a listed file that is gone by now has nothing left to shred.
-            if (!file.folder->Find(file.name)) {
+            // Clearing a file's hidden mark edits the folder's `.hidden` list, so the list is
+            // wiped only once no other file of the tree is being wiped.
+            if (m_run.m_pool && file.name == kHiddenListName) {
+                hiddenLists.push_back(file);
                 return;
             }
-            if (!m_run.File(file)) {
-                kept.push_back(file.Path());
-            }
+            Shred(file);
         }
         void Other(const std::string& path) override
         {
-            m_run.m_failures.push_back("\"" + path + "\" is not a regular file (a FIFO, socket or device): not opened");
-            kept.push_back(path);
+            m_run.Failure("\"" + path + "\" is not a regular file (a FIFO, socket or device): not opened",
+                          [this, path] { kept.push_back(path); });
         }
         void Unreadable(const std::string& path) override
         {
-            m_run.m_failures.push_back("\"" + path + "\" cannot be listed: its files were not shredded");
-            kept.push_back(path);
+            m_run.Failure("\"" + path + "\" cannot be listed: its files were not shredded",
+                          [this, path] { kept.push_back(path); });
         }
         void FolderDone(const std::shared_ptr<const TFolder>& parent, const std::string& name,
                         const TFileIdentity&) override
@@ -277,9 +366,25 @@ private:
             emptied.emplace_back(parent, name);
         }
 
+        // Clearing a file's hidden mark edits the folder's `.hidden` list and removes it with its
+        // last line: a listed file that is gone by its turn has nothing left to shred.
+        void Shred(const TFileRef& file)
+        {
+            const std::string path = file.Path();
+            m_run.File(
+                file,
+                [this, path](bool ok) {
+                    if (!ok) {
+                        kept.push_back(path);
+                    }
+                },
+                true);
+        }
+
         // What stays in the tree: each keeps its own folder and the folders above it, no other.
         std::vector<std::string> kept;
         std::vector<std::pair<std::shared_ptr<const TFolder>, std::string>> emptied;
+        std::vector<TFileRef> hiddenLists;
 
     private:
         TShredRun& m_run;
@@ -288,11 +393,19 @@ private:
     void Folder(const std::string& path)
     {
         if (IsVolumeRoot(path)) {
-            m_failures.push_back("\"" + path + "\" is the root of a mounted volume: not shredded");
+            Failure("\"" + path + "\" is the root of a mounted volume: not shredded");
             return;
         }
         TFolderWalk walk(*this);
         WalkTree(path, walk);
+        // The folders go only after every file in them is done.
+        if (m_pool) {
+            m_pool->Drain();
+            for (const TFileRef& list : walk.hiddenLists) {
+                walk.Shred(list);
+            }
+            m_pool->Drain();
+        }
         if (ShredCancelled) {
             return;
         }
@@ -327,9 +440,12 @@ private:
     TProgressLine m_line;
     TCliProgress m_progress;
     std::vector<std::string> m_failures;
-    std::optional<std::string> m_kept;
+    // Files a cancel left partly overwritten: the one being wiped, or one per worker.
+    std::vector<std::string> m_kept;
     std::size_t m_shredded = 0;
     std::size_t m_untouched = 0;
+    // Last, so that its workers stop before anything they report to goes.
+    std::optional<TOrderedWorkers> m_pool;
 };
 } // namespace
 
@@ -361,7 +477,7 @@ int RunShredCommand(const std::vector<std::string>& args)
         ShredRepeat = options.repeat;
         ShredCancelled = false;
         TStopSignals interrupt(true);
-        TShredRun run(options.recursive);
+        TShredRun run(options.recursive, options.jobs);
         for (const std::string& path : options.paths) {
             run.Item(WithoutTrailingSeparators(path));
         }
