@@ -105,13 +105,14 @@ void TOrderedWorkers::RunDue(std::unique_lock<std::mutex>& lock)
 void TOrderedWorkers::Add(TWork work, TDone done)
 {
     std::unique_lock lock(m_mutex);
+    // Queued before any done step runs: one that raises must not lose the item being added.
+    m_items.push_back(TItem{std::move(work), std::move(done), false, nullptr});
+    m_workReady.notify_one();
     RunDue(lock);
-    while (m_items.size() >= m_limit) {
+    while (m_items.size() > m_limit) {
         m_itemFinished.wait(lock, [this] { return m_items.front().finished; });
         RunDue(lock);
     }
-    m_items.push_back(TItem{std::move(work), std::move(done), false, nullptr});
-    m_workReady.notify_one();
 }
 
 void TOrderedWorkers::Drain()
