@@ -190,7 +190,15 @@ public:
         if (!IsDirectory(path)) {
             try {
                 const TFileRef file = AnchorPath(path);
+                // A hidden-name list is wiped alone, as in the folder walk.
+                const bool alone = m_pool && file.name == kHiddenListName;
+                if (alone) {
+                    m_pool->Drain();
+                }
                 File(file, [](bool) {});
+                if (alone) {
+                    m_pool->Drain();
+                }
             } catch (const EFileError& e) {
                 Failure(e.what());
             }
@@ -342,13 +350,16 @@ private:
                 ++m_run.m_untouched;
                 return;
             }
-            // Clearing a file's hidden mark edits the folder's `.hidden` list, so the list is
-            // wiped only once no other file of the tree is being wiped.
-            if (m_run.m_pool && file.name == kHiddenListName) {
-                hiddenLists.push_back(file);
-                return;
+            // Clearing a file's hidden mark edits the folder's `.hidden` list: the list is wiped
+            // alone, after the files met before it and before those met after, as one at a time.
+            const bool alone = m_run.m_pool && file.name == kHiddenListName;
+            if (alone) {
+                m_run.m_pool->Drain();
             }
             Shred(file);
+            if (alone) {
+                m_run.m_pool->Drain();
+            }
         }
         void Other(const std::string& path) override
         {
@@ -384,7 +395,6 @@ private:
         // What stays in the tree: each keeps its own folder and the folders above it, no other.
         std::vector<std::string> kept;
         std::vector<std::pair<std::shared_ptr<const TFolder>, std::string>> emptied;
-        std::vector<TFileRef> hiddenLists;
 
     private:
         TShredRun& m_run;
@@ -400,10 +410,6 @@ private:
         WalkTree(path, walk);
         // The folders go only after every file in them is done.
         if (m_pool) {
-            m_pool->Drain();
-            for (const TFileRef& list : walk.hiddenLists) {
-                walk.Shred(list);
-            }
             m_pool->Drain();
         }
         if (ShredCancelled) {
