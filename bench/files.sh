@@ -4,6 +4,8 @@
 # time for the bytes" (the cipher's speed measured by bench/ciphers, buffer to buffer, in this run).
 # Then many small files, for the cost per file.
 #   bench/files.sh [BUILD_DIR] [SIZE_MIB] [SMALL_FILES]
+# PAR_ONLY=1 runs only the last part (one file at a time against one per core); PAR_FILES=N sets
+# its number of files.
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 size_mib=${2:-1024}
@@ -14,9 +16,6 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/vx-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 printf 'benchmark password\n' > "$work/pw"
-head -c "$((size_mib * 1024 * 1024))" /dev/urandom > "$work/data"
-cat "$work/data" > /dev/null # into the page cache
-
 # Runs a command under /usr/bin/time; prints "seconds peak_kib". The dirty pages of the step
 # before are written out first, so that no step pays for another's write-back.
 measure() {
@@ -24,6 +23,10 @@ measure() {
     /usr/bin/time -f '%e %M' -o "$work/time" "$@" > /dev/null 2>&1
     cat "$work/time"
 }
+
+if [ "${PAR_ONLY:-0}" != 1 ]; then
+head -c "$((size_mib * 1024 * 1024))" /dev/urandom > "$work/data"
+cat "$work/data" > /dev/null # into the page cache
 
 row() { # label seconds kib
     awk -v l="$1" -v s="$2" -v k="$3" -v mib="$size_mib" \
@@ -97,6 +100,7 @@ done
 read -r s k < <(measure "$cli" decrypt --source delete -r --password-file "$work/pw" "$work/small")
 printf '%-44s %7.2f s %8.0f files/s %7.1f MB peak\n' "$small_files x 4 KiB decrypt (delete)" "$s" \
     "$(awk -v n="$small_files" -v s="$s" 'BEGIN { print n / s }')" "$(awk -v k="$k" 'BEGIN { print k / 1024 }')"
+fi
 
 # Folder runs on every core: 1,000 files of 1 MiB with Blowfish, one file at a time and one per
 # core, in this run. With --source delete every output is flushed before it replaces its source;
