@@ -13,8 +13,8 @@
 #include <csignal>
 #include <exception>
 #include <functional>
-#include <memory>
 #include <iostream>
+#include <memory>
 #include <optional>
 
 #ifdef _WIN32

@@ -365,7 +365,10 @@ public:
     {
         m_events.push_back({true, path, reason});
     }
-    void FileNote(const std::string& path, const std::string& note) override { m_events.push_back({false, path, note}); }
+    void FileNote(const std::string& path, const std::string& note) override
+    {
+        m_events.push_back({false, path, note});
+    }
 
     void ReplayTo(TRunView& view) const
     {
