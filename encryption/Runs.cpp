@@ -315,17 +315,14 @@ void TFileRun::RunSerial(bool encrypting, TRunView& view, TPerFile perFile)
             view.CurrentLabel((encrypting ? "Encrypting: " : "Decrypting: ") + name);
             try {
                 const TFileRef file = i < WorkRefs.size() && WorkRefs[i].folder ? WorkRefs[i] : AnchorPath(path);
-                if (const TSkipList list = Admit(file, view)) {
-                    (this->*list).push_back(path);
+                if (!Admit(file, view)) {
                     view.TotalBar(static_cast<std::int64_t>(i) + 1, total);
                     continue;
                 }
                 const auto entry = file.folder->Find(file.name);
                 currentMaximum = entry ? static_cast<std::int64_t>(entry->size) : 0;
                 view.CurrentBar(0, currentMaximum);
-                if (const TSkipList list = perFile(file, view, m_ciphers)) {
-                    (this->*list).push_back(path);
-                }
+                perFile(*this, file, view, m_ciphers);
             } catch (const ERunStopped&) {
                 throw;
             } catch (const std::exception& e) {
@@ -415,13 +412,19 @@ enum class TFileEnd
     Ended,
 };
 
-template <class TList>
+// One file's outcome: the lists it joined (in a run object of its own, which lends it the per-file
+// steps without their touching the shared lists) and what it told its view.
 struct TFileSlot
 {
     TFileEnd end = TFileEnd::NotStarted;
-    TList list = nullptr;
+    TFileRun lists;
     std::exception_ptr error;
     TRecordedView events;
+};
+
+constexpr std::vector<std::string> TFileRun::* kSkipLists[] = {
+    &TFileRun::InUseList,   &TFileRun::BadPasswordList,  &TFileRun::AlreadyDoneList, &TFileRun::UnsupportedList,
+    &TFileRun::DamagedList, &TFileRun::OutputExistsList, &TFileRun::FailedList,
 };
 
 // For each file, the latest earlier file of the list that shares its path or its output's name
@@ -483,7 +486,7 @@ void TFileRun::RunParallel(bool encrypting, unsigned jobs, TRunView& view, TPerF
         workers.push_back(std::move(worker));
     }
 
-    using TSlot = TFileSlot<TSkipList>;
+    using TSlot = TFileSlot;
     auto work = [&](std::size_t i, TSlot& slot, TRunWorker& worker) {
         const std::string& path = WorkList[i];
         {
@@ -513,8 +516,7 @@ void TFileRun::RunParallel(bool encrypting, unsigned jobs, TRunView& view, TPerF
         }
         try {
             const TFileRef file = i < WorkRefs.size() && WorkRefs[i].folder ? WorkRefs[i] : AnchorPath(path);
-            if (const TSkipList list = Admit(file, slot.events)) {
-                slot.list = list;
+            if (!slot.lists.Admit(file, slot.events)) {
                 slot.end = TFileEnd::Refused;
                 return;
             }
@@ -526,7 +528,7 @@ void TFileRun::RunParallel(bool encrypting, unsigned jobs, TRunView& view, TPerF
                     view.CurrentBar(0, worker.maximum);
                 }
             }
-            slot.list = perFile(file, slot.events, worker.ciphers);
+            perFile(slot.lists, file, slot.events, worker.ciphers);
             slot.end = TFileEnd::Handled;
         } catch (const ERunStopped&) {
             slot.end = TFileEnd::Ended;
@@ -538,7 +540,7 @@ void TFileRun::RunParallel(bool encrypting, unsigned jobs, TRunView& view, TPerF
                 return;
             }
             slot.end = TFileEnd::Failed;
-            slot.list = &TFileRun::FailedList;
+            slot.lists.FailedList.push_back(path);
             slot.events.FileSkipped(path, e.what());
         }
     };
@@ -546,10 +548,12 @@ void TFileRun::RunParallel(bool encrypting, unsigned jobs, TRunView& view, TPerF
     // Runs on the calling thread, file after file in the list's order.
     auto done = [&](std::size_t i, const TSlot& slot, std::exception_ptr& runError) {
         const std::lock_guard lock(viewMutex);
-        slot.events.ReplayTo(view);
-        if (slot.list != nullptr) {
-            (this->*(slot.list)).push_back(WorkList[i]);
+        // The lists first, as in the serial run: a view may look a skipped file up in them.
+        for (const auto list : kSkipLists) {
+            const std::vector<std::string>& joined = slot.lists.*list;
+            (this->*list).insert((this->*list).end(), joined.begin(), joined.end());
         }
+        slot.events.ReplayTo(view);
         if (slot.end == TFileEnd::Ended && !runError) {
             runError = slot.error;
         }
@@ -634,45 +638,54 @@ std::vector<std::string> TFileRun::AddFolder(const std::string& folder)
 
 // The tests every file passes before it is opened: a regular file, still the one admitted, that
 // can be read and that no other program holds.
-TFileRun::TSkipList TFileRun::Admit(const TFileRef& file, TRunView& view)
+bool TFileRun::Admit(const TFileRef& file, TRunView& view)
 {
     const std::string path = file.Path();
     const auto entry = file.folder->Find(file.name);
     if (entry && entry->identity != file.identity) {
+        UnsupportedList.push_back(path);
         view.FileSkipped(path, "it was replaced since it was listed");
-        return &TFileRun::UnsupportedList;
+        return false;
     }
     if (entry && entry->kind != TEntryKind::File) {
+        UnsupportedList.push_back(path);
         view.FileSkipped(path, entry->kind == TEntryKind::SymbolicLink ? "a symbolic link, not followed"
                                : entry->kind == TEntryKind::Directory  ? "a folder"
                                                                        : "not a regular file");
-        return &TFileRun::UnsupportedList;
+        return false;
     }
     // A file that is gone is left to the per-file operation, which reports it as the error it is.
     std::string reason;
     if (entry && FileInUse(file, &reason)) {
+        InUseList.push_back(path);
         view.FileSkipped(path, reason);
-        return &TFileRun::InUseList;
+        return false;
     }
-    return nullptr;
+    return true;
 }
 
 void TFileRun::RunEncryption(std::string_view passwordUtf8, const TRunOptions& options, TRunView& view)
 {
     const TPasswordKey password(passwordUtf8);
     m_continueAfterError = options.ContinueAfterError;
-    Run(true, options.Jobs, view, [&](const TFileRef& file, TRunView& fileView, TCipherSet& ciphers) {
-        return EncryptOne(file, password, options, fileView, ciphers);
-    });
+    // Each file's steps go through the run object that keeps its lists: this one, or the file's own
+    // on a worker.
+    const auto perFile = [&](TFileRun& lists, const TFileRef& file, TRunView& fileView, TCipherSet& ciphers) {
+        lists.EncryptOne(file, password, options, fileView, ciphers);
+    };
+    Run(true, options.Jobs, view, perFile);
 }
 
 void TFileRun::RunDecryption(std::string_view passwordUtf8, const TRunOptions& options, TRunView& view)
 {
     const TPasswordKey password(passwordUtf8);
     m_continueAfterError = options.ContinueAfterError;
-    Run(false, options.Jobs, view, [&](const TFileRef& file, TRunView& fileView, TCipherSet& ciphers) {
-        return DecryptOne(file, password, options, fileView, ciphers);
-    });
+    // Each file's steps go through the run object that keeps its lists: this one, or the file's own
+    // on a worker.
+    const auto perFile = [&](TFileRun& lists, const TFileRef& file, TRunView& fileView, TCipherSet& ciphers) {
+        lists.DecryptOne(file, password, options, fileView, ciphers);
+    };
+    Run(false, options.Jobs, view, perFile);
 }
 
 namespace
@@ -683,8 +696,8 @@ std::string OutputTakenReason(const std::string& output)
 }
 } // namespace
 
-TFileRun::TSkipList TFileRun::EncryptOne(const TFileRef& file, const TPasswordKey& password,
-                                         const TRunOptions& options, TRunView& view, TCipherSet& ciphers)
+void TFileRun::EncryptOne(const TFileRef& file, const TPasswordKey& password, const TRunOptions& options,
+                          TRunView& view, TCipherSet& ciphers)
 {
     const std::string path = file.Path();
     const TFileTimes times = ReadFileTimes(file);
@@ -694,12 +707,14 @@ TFileRun::TSkipList TFileRun::EncryptOne(const TFileRef& file, const TPasswordKe
     const TEncryptOutcome outcome = EncryptSingleFile(file, password, options.AlgorithmIndex, ciphers,
                                                       TFileOptions{replacing, replacing, options.ReplaceExisting});
     if (outcome.Result == TEncryptResult::AlreadyEncrypted) {
+        AlreadyDoneList.push_back(path);
         view.FileSkipped(path, "already encrypted");
-        return &TFileRun::AlreadyDoneList;
+        return;
     }
     if (outcome.Result == TEncryptResult::OutputExists) {
+        OutputExistsList.push_back(path);
         view.FileSkipped(path, OutputTakenReason(outcome.OutputPath));
-        return &TFileRun::OutputExistsList;
+        return;
     }
     if (options.Verify) {
         const TFileRef output{file.folder, NameOfPath(outcome.OutputPath), outcome.OutputIdentity};
@@ -711,7 +726,7 @@ TFileRun::TSkipList TFileRun::EncryptOne(const TFileRef& file, const TPasswordKe
         }
     }
     if (!replacing) {
-        return nullptr;
+        return;
     }
     // The source action, the dates and the hidden mark are extras: the encrypted file is already
     // complete and on the disk, so a failure here loses nothing and does not stop the run.
@@ -727,11 +742,10 @@ TFileRun::TSkipList TFileRun::EncryptOne(const TFileRef& file, const TPasswordKe
     } catch (const std::exception& e) {
         view.FileNote(path, e.what());
     }
-    return nullptr;
 }
 
-TFileRun::TSkipList TFileRun::DecryptOne(const TFileRef& file, const TPasswordKey& password,
-                                         const TRunOptions& options, TRunView& view, TCipherSet& ciphers)
+void TFileRun::DecryptOne(const TFileRef& file, const TPasswordKey& password, const TRunOptions& options,
+                          TRunView& view, TCipherSet& ciphers)
 {
     const std::string path = file.Path();
     const TFileTimes times = ReadFileTimes(file);
@@ -743,18 +757,22 @@ TFileRun::TSkipList TFileRun::DecryptOne(const TFileRef& file, const TPasswordKe
         DecryptSingleFile(file, password, ciphers, TFileOptions{replacing, replacing, options.ReplaceExisting});
     switch (outcome.Result) {
     case TDecryptResult::NotEncrypted:
+        AlreadyDoneList.push_back(path);
         view.FileSkipped(path, "not encrypted");
-        return &TFileRun::AlreadyDoneList;
+        return;
     case TDecryptResult::Damaged:
+        DamagedList.push_back(path);
         view.FileSkipped(path, "damaged: it begins with the marker, but its header names no algorithm 00 to 12 "
                                "or is cut short");
-        return &TFileRun::DamagedList;
+        return;
     case TDecryptResult::BadPassword:
+        BadPasswordList.push_back(path);
         view.FileSkipped(path, "bad password");
-        return &TFileRun::BadPasswordList;
+        return;
     case TDecryptResult::OutputExists:
+        OutputExistsList.push_back(path);
         view.FileSkipped(path, OutputTakenReason(outcome.OutputPath));
-        return &TFileRun::OutputExistsList;
+        return;
     case TDecryptResult::Decrypted:
         break;
     }
@@ -771,7 +789,7 @@ TFileRun::TSkipList TFileRun::DecryptOne(const TFileRef& file, const TPasswordKe
         }
     }
     if (!replacing) {
-        return nullptr;
+        return;
     }
     // Unlike encryption, a failure of the source action ends the run.
     ApplySourceAction(options.SourceAction, file, NameOfPath(outcome.OutputPath));
@@ -786,7 +804,6 @@ TFileRun::TSkipList TFileRun::DecryptOne(const TFileRef& file, const TPasswordKe
             view.FileNote(path, e.what());
         }
     }
-    return nullptr;
 }
 
 void TFileRun::EndOfRun(bool encrypting, TRunView& view)

@@ -141,9 +141,6 @@ public:
     TCipherSet& Ciphers() { return m_ciphers; }
 
 private:
-    // The list a skipped file goes to; nullptr for a file that was processed.
-    using TSkipList = std::vector<std::string> TFileRun::*;
-
     template <class TPerFile>
     void Run(bool encrypting, unsigned jobs, TRunView& view, TPerFile perFile);
     template <class TPerFile>
@@ -151,11 +148,11 @@ private:
     template <class TPerFile>
     void RunParallel(bool encrypting, unsigned jobs, TRunView& view, TPerFile perFile);
     void ClearLists();
-    TSkipList Admit(const TFileRef& file, TRunView& view);
-    TSkipList EncryptOne(const TFileRef& file, const TPasswordKey& password, const TRunOptions& options,
-                         TRunView& view, TCipherSet& ciphers);
-    TSkipList DecryptOne(const TFileRef& file, const TPasswordKey& password, const TRunOptions& options,
-                         TRunView& view, TCipherSet& ciphers);
+    bool Admit(const TFileRef& file, TRunView& view);
+    void EncryptOne(const TFileRef& file, const TPasswordKey& password, const TRunOptions& options,
+                    TRunView& view, TCipherSet& ciphers);
+    void DecryptOne(const TFileRef& file, const TPasswordKey& password, const TRunOptions& options,
+                    TRunView& view, TCipherSet& ciphers);
     void EndOfRun(bool encrypting, TRunView& view);
 
     TCipherSet m_ciphers;
