@@ -23,8 +23,7 @@
 #include <optional>
 #include <string>
 
-namespace
-{
+namespace {
 class TFixedWriter final : public TVX_writestream
 {
 public:
@@ -34,10 +33,7 @@ public:
         std::memcpy(m_out.data() + m_position, data.data(), data.size());
         m_position += data.size();
     }
-    std::span<std::uint8_t> Reserve(std::size_t size) override
-    {
-        return std::span(m_out).subspan(m_position, size);
-    }
+    std::span<std::uint8_t> Reserve(std::size_t size) override { return std::span(m_out).subspan(m_position, size); }
     void Commit(std::size_t size) override { m_position += size; }
 
 private:
@@ -45,8 +41,7 @@ private:
     std::size_t m_position = 0;
 };
 
-template <class TCipher, bool Encrypt>
-void BM_Stream(benchmark::State& state)
+template <class TCipher, bool Encrypt> void BM_Stream(benchmark::State& state)
 {
     TCipher cipher;
     const auto& message = BenchMessage();
@@ -69,8 +64,7 @@ void BM_Stream(benchmark::State& state)
 // The cipher alone, measured the way the peers are: each piece straight from the message to the
 // output, without the two copies through the stream's buffer. Name/* minus Name-direct/* is the
 // cost of those copies.
-template <class TCipher, bool Encrypt>
-void BM_Direct(benchmark::State& state)
+template <class TCipher, bool Encrypt> void BM_Direct(benchmark::State& state)
 {
     TCipher cipher;
     const auto& message = BenchMessage();
@@ -92,11 +86,11 @@ void BM_Direct(benchmark::State& state)
     SetThroughput(state);
 }
 
-template <class TCipher>
-void Register(const std::string& name)
+template <class TCipher> void Register(const std::string& name)
 {
     benchmark::RegisterBenchmark((name + "/encrypt").c_str(), &BM_Stream<TCipher, true>)->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark((name + "/decrypt").c_str(), &BM_Stream<TCipher, false>)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark((name + "/decrypt").c_str(), &BM_Stream<TCipher, false>)
+        ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark((name + "-direct/encrypt").c_str(), &BM_Direct<TCipher, true>)
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark((name + "-direct/decrypt").c_str(), &BM_Direct<TCipher, false>)
@@ -105,8 +99,7 @@ void Register(const std::string& name)
 
 // Decryption on each path this processor can run, the gather paths forced on whatever the vendor
 // rule says: the figures the rule for FastGather is set from. Not in compare.sh's groups.
-template <class TCipher>
-void RegisterPaths(const std::string& name)
+template <class TCipher> void RegisterPaths(const std::string& name)
 {
     auto portable = [](benchmark::State& state) {
         const TVXCpuFeaturesOff off{TVXCpuFeature::FastGather, TVXCpuFeature::Avx512, TVXCpuFeature::Avx2};

@@ -4,6 +4,8 @@
 # time for the bytes" (the cipher's speed measured by bench/ciphers, buffer to buffer, in this run).
 # Then many small files, for the cost per file.
 #   bench/files.sh [BUILD_DIR] [SIZE_MIB] [SMALL_FILES]
+# PAR_ONLY=1 runs only the last part (one file at a time against one per core); PAR_FILES=N sets
+# its number of files.
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 size_mib=${2:-1024}
@@ -14,9 +16,6 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/vx-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 printf 'benchmark password\n' > "$work/pw"
-head -c "$((size_mib * 1024 * 1024))" /dev/urandom > "$work/data"
-cat "$work/data" > /dev/null # into the page cache
-
 # Runs a command under /usr/bin/time; prints "seconds peak_kib". The dirty pages of the step
 # before are written out first, so that no step pays for another's write-back.
 measure() {
@@ -24,6 +23,10 @@ measure() {
     /usr/bin/time -f '%e %M' -o "$work/time" "$@" > /dev/null 2>&1
     cat "$work/time"
 }
+
+if [ "${PAR_ONLY:-0}" != 1 ]; then
+head -c "$((size_mib * 1024 * 1024))" /dev/urandom > "$work/data"
+cat "$work/data" > /dev/null # into the page cache
 
 row() { # label seconds kib
     awk -v l="$1" -v s="$2" -v k="$3" -v mib="$size_mib" \
@@ -97,3 +100,33 @@ done
 read -r s k < <(measure "$cli" decrypt --source delete -r --password-file "$work/pw" "$work/small")
 printf '%-44s %7.2f s %8.0f files/s %7.1f MB peak\n' "$small_files x 4 KiB decrypt (delete)" "$s" \
     "$(awk -v n="$small_files" -v s="$s" 'BEGIN { print n / s }')" "$(awk -v k="$k" 'BEGIN { print k / 1024 }')"
+fi
+
+# Folder runs on every core: 1,000 files of 1 MiB with Blowfish, one file at a time and one per
+# core, in this run. With --source delete every output is flushed before it replaces its source;
+# those flushes wait on the disk, and the workers' waits overlap.
+par_files=${PAR_FILES:-1000}
+cores=$(nproc)
+mkdir "$work/par"
+for i in $(seq -w 1 "$par_files"); do
+    head -c 1048576 /dev/urandom > "$work/par/f$i"
+done
+echo "load before the parallel runs: $(cut -d' ' -f1-3 /proc/loadavg); $(lscpu | sed -n 's/^Model name: *//p'), $cores cores"
+for action in leave delete; do
+    declare -A took=()
+    for jobs in 1 "$cores"; do
+        read -r s k < <(measure "$cli" encrypt -a 0 -j "$jobs" --source "$action" -r --password-file "$work/pw" "$work/par")
+        took[$jobs]=$s
+        printf '%-44s %7.2f s %8.1f MB/s %7.1f MB peak\n' "$par_files x 1 MiB Blowfish encrypt ($action) -j $jobs" "$s" \
+            "$(awk -v n="$par_files" -v s="$s" 'BEGIN { print n * 1.048576 / s }')" "$(awk -v k="$k" 'BEGIN { print k / 1024 }')"
+        if [ "$action" = leave ]; then
+            find "$work/par" -name '*.enc' -delete
+        else
+            "$cli" decrypt -j "$cores" --source delete -r --password-file "$work/pw" "$work/par" > /dev/null 2>&1
+        fi
+    done
+    awk -v a="${took[1]}" -v b="${took[$cores]}" -v c="$cores" -v act="$action" \
+        'BEGIN { printf "    -j %d is %.2fx the speed of -j 1 (%s; target >= 1.8 on 2 cores)\n", c, a / b, act }'
+    unset took
+done
+echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"

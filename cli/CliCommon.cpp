@@ -1,6 +1,7 @@
 // What every command of the command-line tool shares: the shared options and the stop signals.
 #include "cli/CliCommon.h"
 
+#include "platform/Workers.h"
 #include "wipe/funkcije_u.h"
 
 #include <CLI/CLI.hpp>

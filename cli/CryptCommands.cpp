@@ -8,19 +8,18 @@
 #include "encryption/PasswordCheck.h"
 #include "encryption/Runs.h"
 #include "platform/Files.h"
+#include "platform/Workers.h"
 #include "wipe/funkcije_u.h"
 
 #include <CLI/CLI.hpp>
-
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
-#include <memory>
 #include <map>
+#include <memory>
 #include <optional>
 
-namespace
-{
+namespace {
 TSecureBuffer ReadPassword(const std::optional<std::string>& passwordFile, bool confirm)
 {
     if (passwordFile) {
@@ -85,8 +84,7 @@ struct TInfoOptions
 };
 } // namespace
 
-namespace
-{
+namespace {
 struct TRunCommand
 {
     TRunOptions options;
@@ -146,8 +144,9 @@ CLI::App& AddRunCommand(CLI::App& tool, TRunCommand& command, bool encrypting)
         ->type_name("leave|delete|shred")
         ->transform(CLI::Validator(
             [](std::string& word) -> std::string {
-                static const std::pair<const char*, TSourceAction> actions[] = {
-                    {"leave", TSourceAction::Leave}, {"delete", TSourceAction::Delete}, {"shred", TSourceAction::Shred}};
+                static const std::pair<const char*, TSourceAction> actions[] = {{"leave", TSourceAction::Leave},
+                                                                                {"delete", TSourceAction::Delete},
+                                                                                {"shred", TSourceAction::Shred}};
                 for (const auto& [name, action] : actions) {
                     if (word == name) {
                         word = std::to_string(static_cast<int>(action));
@@ -251,18 +250,21 @@ int RunFiles(const TRunCommand& command, bool encrypting)
         sizes[path] = entry && entry->kind == TEntryKind::File ? entry->size : 0;
     }
     TCommandRunView view(line, encrypting, std::move(sizes), !command.Quiet);
+    view.SetWorkList(run.WorkList);
     const auto summarize = [&] {
         line.Clear();
         if (!command.Quiet) {
             std::cerr << SummaryText(RunSummary(run, view, command, encrypting, pathsSkipped)) << std::flush;
         }
     };
+    TRunOptions options = command.options;
+    options.Jobs = WorkerCount(command.Jobs);
     TStopSignals signals;
     try {
         if (encrypting) {
-            run.RunEncryption(typed.View(), command.options, view);
+            run.RunEncryption(typed.View(), options, view);
         } else {
-            run.RunDecryption(typed.View(), command.options, view);
+            run.RunDecryption(typed.View(), options, view);
         }
     } catch (const ERunStopped&) {
         summarize();

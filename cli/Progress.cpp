@@ -2,6 +2,8 @@
 // and the run view that turns a run's calls into both.
 #include "cli/Progress.h"
 
+#include "platform/Files.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -10,8 +12,7 @@
 #include <utf8proc.h>
 #endif
 
-namespace
-{
+namespace {
 // One character as the terminal shows it: its bytes (combining marks joined to the character
 // before them) and its columns.
 struct TGlyph
@@ -84,13 +85,13 @@ int CharColumns(std::int32_t c)
     // Without utf8proc: the wide blocks of East Asian scripts and emoji, and the common combining
     // marks. Erring on the wide side only leaves a column unused.
     static constexpr std::int32_t kWide[][2] = {
-        {0x1100, 0x115F},   {0x231A, 0x231B},   {0x2329, 0x232A},   {0x23E9, 0x23EC}, {0x25FD, 0x25FE},
-        {0x2614, 0x2615},   {0x2648, 0x2653},   {0x26A1, 0x26A1},   {0x26AA, 0x26AB}, {0x26BD, 0x26BE},
-        {0x26C4, 0x26C5},   {0x26D4, 0x26D4},   {0x26EA, 0x26EA},   {0x26F2, 0x26F5}, {0x26FA, 0x26FD},
-        {0x2705, 0x2705},   {0x270A, 0x270B},   {0x2728, 0x2728},   {0x274C, 0x274C}, {0x2753, 0x2757},
-        {0x2795, 0x2797},   {0x27B0, 0x27B0},   {0x27BF, 0x27BF},   {0x2B1B, 0x2B1C}, {0x2B50, 0x2B55},
-        {0x2E80, 0x303E},   {0x3041, 0x33FF},   {0x3400, 0x4DBF},   {0x4E00, 0x9FFF}, {0xA000, 0xA4CF},
-        {0xA960, 0xA97F},   {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},   {0xFE10, 0xFE19}, {0xFE30, 0xFE6F},
+        {0x1100, 0x115F},   {0x231A, 0x231B},   {0x2329, 0x232A},   {0x23E9, 0x23EC},   {0x25FD, 0x25FE},
+        {0x2614, 0x2615},   {0x2648, 0x2653},   {0x26A1, 0x26A1},   {0x26AA, 0x26AB},   {0x26BD, 0x26BE},
+        {0x26C4, 0x26C5},   {0x26D4, 0x26D4},   {0x26EA, 0x26EA},   {0x26F2, 0x26F5},   {0x26FA, 0x26FD},
+        {0x2705, 0x2705},   {0x270A, 0x270B},   {0x2728, 0x2728},   {0x274C, 0x274C},   {0x2753, 0x2757},
+        {0x2795, 0x2797},   {0x27B0, 0x27B0},   {0x27BF, 0x27BF},   {0x2B1B, 0x2B1C},   {0x2B50, 0x2B55},
+        {0x2E80, 0x303E},   {0x3041, 0x33FF},   {0x3400, 0x4DBF},   {0x4E00, 0x9FFF},   {0xA000, 0xA4CF},
+        {0xA960, 0xA97F},   {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},   {0xFE10, 0xFE19},   {0xFE30, 0xFE6F},
         {0xFF00, 0xFF60},   {0xFFE0, 0xFFE6},   {0x16FE0, 0x18CFF}, {0x1B000, 0x1B2FF}, {0x1F004, 0x1F004},
         {0x1F0CF, 0x1F0CF}, {0x1F18E, 0x1F18E}, {0x1F191, 0x1F19A}, {0x1F200, 0x1F64F}, {0x1F680, 0x1F6FF},
         {0x1F7E0, 0x1F7EB}, {0x1F90C, 0x1F9FF}, {0x1FA70, 0x1FAFF}, {0x20000, 0x3FFFD},
@@ -313,7 +314,7 @@ std::string SizeText(std::uint64_t bytes)
     std::size_t unit = 0;
     for (;;) {
         // Rounded as it will be printed: 999.7 kB shows as 1.00 MB, not as 1000 kB.
-        const double shown = value < 9.995 ? std::round(value * 100) / 100
+        const double shown = value < 9.995   ? std::round(value * 100) / 100
                              : value < 99.95 ? std::round(value * 10) / 10
                                              : std::round(value);
         if (shown < 1000 || unit + 1 == std::size(kUnits)) {
@@ -363,8 +364,7 @@ std::string SummaryText(const TRunSummary& summary)
     return text;
 }
 
-TCliRunView::TCliRunView(TProgressSink& sink, bool encrypting, std::map<std::string, std::uint64_t> sizes,
-                         bool verbose)
+TCliRunView::TCliRunView(TProgressSink& sink, bool encrypting, std::map<std::string, std::uint64_t> sizes, bool verbose)
     : m_sink(sink), m_encrypting(encrypting), m_verbose(verbose), m_sizes(std::move(sizes)),
       m_start(std::chrono::steady_clock::now())
 {
@@ -401,9 +401,35 @@ void TCliRunView::TotalBar(std::int64_t position, std::int64_t maximum)
 {
     const std::lock_guard lock(m_mutex);
     m_files = static_cast<std::uint64_t>(std::max<std::int64_t>(maximum, 0));
+    if (position <= 0) {
+        return;
+    }
+    const auto index = static_cast<std::size_t>(position - 1);
+    if (!m_workList.empty()) {
+        // The end of the run sets the bar to its end once more: a file is counted once.
+        if (index >= m_workList.size() || index < m_listCounted) {
+            return;
+        }
+        m_listCounted = index + 1;
+        // The file done is the list's; whatever thread held it, nothing of it stays in hand.
+        const std::string& path = m_workList[index];
+        const auto size = m_sizes.find(path);
+        const std::uint64_t bytes = size == m_sizes.end() ? 0 : size->second;
+        m_finishedBytes += bytes;
+        ++m_filesDone;
+        if (m_skippedPaths.count(path) == 0) {
+            ++m_filesProcessed;
+            m_bytesProcessed += bytes;
+        }
+        std::erase_if(m_inHand, [&](const auto& held) {
+            return held.first == std::this_thread::get_id() || held.second.Name == NameOfPath(path);
+        });
+        Draw();
+        return;
+    }
     // A file is done (or passed over): its bytes move from the file in hand to the finished ones.
     const auto it = m_inHand.find(std::this_thread::get_id());
-    if (position <= 0 || it == m_inHand.end()) {
+    if (it == m_inHand.end()) {
         return;
     }
     const TFileState& file = it->second;
@@ -451,9 +477,16 @@ void TCliRunView::VerifyingFile(const std::string& path)
     }
 }
 
+void TCliRunView::SetWorkList(std::vector<std::string> paths)
+{
+    const std::lock_guard lock(m_mutex);
+    m_workList = std::move(paths);
+}
+
 void TCliRunView::FileSkipped(const std::string& path, const std::string& reason)
 {
     const std::lock_guard lock(m_mutex);
+    m_skippedPaths.insert(path);
     if (TFileState* file = Current()) {
         file->Skipped = true;
         // Passed over before its bar was set: it still counts towards the overall bar.

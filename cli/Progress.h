@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -102,6 +103,10 @@ public:
 
     // A path skipped before the run began (a folder without -r, a path that cannot be opened).
     void PathSkipped(const std::string& path, const std::string& reason);
+    // The run's work list. With it a finished file is known by its place in the list, so that a run
+    // over several files at once, which reports a file's end from another thread than its start,
+    // counts every file and byte.
+    void SetWorkList(std::vector<std::string> paths);
 
     std::uint64_t FilesProcessed() const;
     std::uint64_t BytesProcessed() const;
@@ -140,6 +145,10 @@ private:
     std::uint64_t m_filesProcessed = 0;
     std::uint64_t m_bytesProcessed = 0;
     std::map<std::thread::id, TFileState> m_inHand;
+    std::vector<std::string> m_workList;
+    std::set<std::string> m_skippedPaths;
+    // How many files of the work list have been counted as done.
+    std::size_t m_listCounted = 0;
     // The file shown: the one begun last.
     std::thread::id m_shown;
     const std::chrono::steady_clock::time_point m_start;

@@ -5,17 +5,18 @@
 #include "cli/Progress.h"
 #include "cli/Terminal.h"
 #include "platform/Files.h"
+#include "platform/Workers.h"
 #include "wipe/WipeReach.h"
 #include "wipe/funkcije_u.h"
 
 #include <CLI/CLI.hpp>
-
 #include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <climits>
 #include <csignal>
 #include <exception>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -28,8 +29,7 @@
 #include <windows.h>
 #endif
 
-namespace
-{
+namespace {
 struct TOptions
 {
     std::int32_t method = 2;
@@ -282,13 +282,21 @@ enum class TShredSkip
 class TShredRun
 {
 public:
-    TShredRun(bool recursive, bool quiet, std::uint64_t passes, bool force, TFileSet linksAllowed)
+    TShredRun(bool recursive, bool quiet, std::uint64_t passes, bool force, TFileSet linksAllowed, unsigned jobs)
         : m_recursive(recursive), m_quiet(quiet), m_force(force), m_linksAllowed(std::move(linksAllowed)),
           m_line(!quiet), m_progress(m_line, passes)
     {
+        // The progress keeps a file in hand per thread, so every worker's passes feed the one bar.
         SetWipeProgress(TWipeTarget::ShredWindow, &m_progress);
+        if (jobs > 1) {
+            m_pool.emplace(jobs);
+        }
     }
-    ~TShredRun() { SetWipeProgress(TWipeTarget::ShredWindow, nullptr); }
+    ~TShredRun()
+    {
+        m_pool.reset();
+        SetWipeProgress(TWipeTarget::ShredWindow, nullptr);
+    }
     TShredRun(const TShredRun&) = delete;
     TShredRun& operator=(const TShredRun&) = delete;
 
@@ -331,7 +339,16 @@ public:
         }
         if (!IsDirectory(path)) {
             try {
-                File(AnchorPath(path));
+                const TFileRef file = AnchorPath(path);
+                // A hidden-name list is wiped alone, as in the folder walk.
+                const bool alone = m_pool && file.name == kHiddenListName;
+                if (alone) {
+                    m_pool->Drain();
+                }
+                File(file, [](bool) {});
+                if (alone) {
+                    m_pool->Drain();
+                }
             } catch (const EFileError& e) {
                 Fail(TShredSkip::CannotOpen, e.what());
             }
@@ -344,11 +361,14 @@ public:
 
     int Finish()
     {
+        if (m_pool) {
+            m_pool->Drain();
+        }
         m_line.Clear();
         if (ShredCancelled) {
             std::cerr << "Cancelled.";
-            if (m_kept) {
-                std::cerr << " \"" << TerminalText(*m_kept) << "\" was kept, partly overwritten.";
+            for (const std::string& kept : m_kept) {
+                std::cerr << " \"" << TerminalText(kept) << "\" was kept, partly overwritten.";
             }
             if (m_untouched > 0) {
                 std::cerr << ' ' << GroupedNumber(m_untouched)
@@ -380,37 +400,117 @@ public:
     }
 
 private:
-    bool File(const TFileRef& file)
+    // What the wipe of one file came to; found on any thread.
+    struct TShredOutcome
     {
-        const std::string path = file.Path();
+        // Cancelled before it began, or gone before its turn came: nothing was done.
+        bool untouched = false;
+        bool gone = false;
+        // Refused for its other hard links, before anything was written.
+        bool linked = false;
+        bool ok = false;
+        std::string failure;
+        // Cancelled part way: the file is still there.
+        bool kept = false;
+        std::uint64_t names = 1;
+        std::uint64_t size = 0;
+    };
+
+    TShredOutcome ShredOne(const TFileRef& file)
+    {
+        TShredOutcome outcome;
         const auto entry = file.folder->Find(file.name);
-        const std::uint64_t names = entry && entry->kind == TEntryKind::File ? entry->links : 1;
-        if (names > 1 && !m_force && !m_linksAllowed.contains({entry->identity.device, entry->identity.inode})) {
-            Fail(TShredSkip::HardLinked, "\"" + path + "\" has " + std::to_string(names) +
+        const bool regular = entry && entry->kind == TEntryKind::File;
+        outcome.names = regular ? entry->links : 1;
+        outcome.size = regular ? entry->size : 0;
+        if (outcome.names > 1 && !m_force &&
+            !m_linksAllowed.contains({entry->identity.device, entry->identity.inode})) {
+            outcome.linked = true;
+            return outcome;
+        }
+        m_progress.FileBegins(file.name, outcome.size);
+        outcome.ok = ShredFile(file, &outcome.failure);
+        m_progress.FileEnds();
+        outcome.kept = outcome.ok && ShredCancelled && file.folder->Find(file.name);
+        return outcome;
+    }
+
+    // Counts and reports one file's wipe, in the order the files were met. False when it failed.
+    bool Record(const std::string& path, const TShredOutcome& outcome)
+    {
+        if (outcome.linked) {
+            Fail(TShredSkip::HardLinked, "\"" + path + "\" has " + std::to_string(outcome.names) +
                                              " hard links: not shredded, as that would overwrite the data its other "
                                              "names show (answer y at a terminal, or add --force with -y)");
             return false;
         }
-        const std::uint64_t size = entry && entry->kind == TEntryKind::File ? entry->size : 0;
-        m_progress.FileBegins(file.name, size);
-        std::string failure;
-        const bool ok = ShredFile(file, &failure);
-        m_progress.FileEnds();
-        if (!ok) {
-            Fail(TShredSkip::Failed, failure);
+        if (!outcome.ok) {
+            Fail(TShredSkip::Failed, outcome.failure);
             return false;
         }
-        if (ShredCancelled && file.folder->Find(file.name)) {
-            m_kept = path;
+        if (outcome.kept) {
+            m_kept.push_back(path);
             return true;
         }
         ++m_shredded;
-        m_shreddedBytes += size;
-        if (names > 1) {
-            m_line.Message("warning: \"" + path + "\" had " + std::to_string(names - 1) +
+        m_shreddedBytes += outcome.size;
+        if (outcome.names > 1) {
+            m_line.Message("warning: \"" + path + "\" had " + std::to_string(outcome.names - 1) +
                            " other name(s) for the same data; they remain and now show the overwritten bytes");
         }
         return true;
+    }
+
+    // Shreds the file now or hands it to a worker; then(ok) follows in the order files were given,
+    // unless the file was left untouched. When skipGone, a file gone by its turn is passed over.
+    void File(const TFileRef& file, std::function<void(bool)> then, bool skipGone = false)
+    {
+        if (!m_pool) {
+            if (skipGone && !file.folder->Find(file.name)) {
+                return;
+            }
+            const TShredOutcome outcome = ShredOne(file);
+            then(Record(file.Path(), outcome));
+            return;
+        }
+        auto outcome = std::make_shared<TShredOutcome>();
+        m_pool->Add(
+            [this, file, outcome, skipGone](unsigned) {
+                if (ShredCancelled) {
+                    outcome->untouched = true;
+                } else if (skipGone && !file.folder->Find(file.name)) {
+                    outcome->gone = true;
+                } else {
+                    *outcome = ShredOne(file);
+                }
+            },
+            [this, file, outcome, then] {
+                if (outcome->untouched) {
+                    ++m_untouched;
+                    return;
+                }
+                if (outcome->gone) {
+                    return;
+                }
+                then(Record(file.Path(), *outcome));
+            });
+    }
+
+    // An item not shredded for a reason found without wiping anything, reported in its place among
+    // the files' reports.
+    void Failure(TShredSkip why, const std::string& message, std::function<void()> then = {})
+    {
+        auto report = [this, why, message, then] {
+            Fail(why, message);
+            if (then) {
+                then();
+            }
+        };
+        if (m_pool) {
+            m_pool->Add([](unsigned) {}, report);
+        } else {
+            report();
+        }
     }
 
     // Every file is shredded while its folder is open, by name in that folder: a subfolder swapped
@@ -426,30 +526,47 @@ private:
                 ++m_run.m_untouched;
                 return;
             }
-            // Clearing a file's hidden mark edits the folder's `.hidden` list and removes it with
-            // its last line: a listed file that is gone by now has nothing left to shred.
-            if (!file.folder->Find(file.name)) {
-                return;
+            // Clearing a file's hidden mark edits the folder's `.hidden` list: the list is wiped
+            // alone, after the files met before it and before those met after, as one at a time.
+            const bool alone = m_run.m_pool && file.name == kHiddenListName;
+            if (alone) {
+                m_run.m_pool->Drain();
             }
-            if (!m_run.File(file)) {
-                kept.push_back(file.Path());
+            Shred(file);
+            if (alone) {
+                m_run.m_pool->Drain();
             }
         }
         void Other(const std::string& path) override
         {
-            m_run.Fail(TShredSkip::NotRegular,
-                       "\"" + path + "\" is not a regular file (a FIFO, socket or device): not opened");
-            kept.push_back(path);
+            m_run.Failure(TShredSkip::NotRegular,
+                          "\"" + path + "\" is not a regular file (a FIFO, socket or device): not opened",
+                          [this, path] { kept.push_back(path); });
         }
         void Unreadable(const std::string& path) override
         {
-            m_run.Fail(TShredSkip::Unlistable, "\"" + path + "\" cannot be listed: its files were not shredded");
-            kept.push_back(path);
+            m_run.Failure(TShredSkip::Unlistable, "\"" + path + "\" cannot be listed: its files were not shredded",
+                          [this, path] { kept.push_back(path); });
         }
         void FolderDone(const std::shared_ptr<const TFolder>& parent, const std::string& name,
                         const TFileIdentity&) override
         {
             emptied.emplace_back(parent, name);
+        }
+
+        // Clearing a file's hidden mark edits the folder's `.hidden` list and removes it with its
+        // last line: a listed file that is gone by its turn has nothing left to shred.
+        void Shred(const TFileRef& file)
+        {
+            const std::string path = file.Path();
+            m_run.File(
+                file,
+                [this, path](bool ok) {
+                    if (!ok) {
+                        kept.push_back(path);
+                    }
+                },
+                true);
         }
 
         // What stays in the tree: each keeps its own folder and the folders above it, no other.
@@ -463,11 +580,15 @@ private:
     void Folder(const std::string& path)
     {
         if (IsVolumeRoot(path)) {
-            Fail(TShredSkip::VolumeRoot, "\"" + path + "\" is the root of a mounted volume: not shredded");
+            Failure(TShredSkip::VolumeRoot, "\"" + path + "\" is the root of a mounted volume: not shredded");
             return;
         }
         TFolderWalk walk(*this);
         WalkTree(path, walk);
+        // The folders go only after every file in them is done.
+        if (m_pool) {
+            m_pool->Drain();
+        }
         if (ShredCancelled) {
             return;
         }
@@ -518,11 +639,14 @@ private:
     TCliProgress m_progress;
     std::map<TShredSkip, std::uint64_t> m_skipped;
     bool m_failed = false;
-    std::optional<std::string> m_kept;
+    // Files a cancel left partly overwritten: the one being wiped, or one per worker.
+    std::vector<std::string> m_kept;
     std::uint64_t m_shredded = 0;
     std::uint64_t m_shreddedBytes = 0;
     std::uint64_t m_untouched = 0;
     const std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
+    // Last, so that its workers stop before anything they report to goes.
+    std::optional<TOrderedWorkers> m_pool;
 };
 
 int RunShred(const TOptions& options)
@@ -553,7 +677,7 @@ int RunShred(const TOptions& options)
     ShredCancelled = false;
     TStopSignals interrupt(true);
     TShredRun run(options.recursive, options.Quiet, PassesPerFile(options.method, options.repeat), options.force,
-                  linksAllowed);
+                  linksAllowed, WorkerCount(options.Jobs));
     run.CountAhead(paths);
     for (const std::string& path : paths) {
         run.Item(path);

@@ -10,8 +10,7 @@
 #define VX_CPU_X86 1
 #endif
 
-namespace
-{
+namespace {
 
 constexpr std::uint32_t Bit(TVXCpuFeature feature)
 {
@@ -104,8 +103,8 @@ std::uint32_t Detected()
 std::atomic<std::uint32_t> g_switchedOff{0};
 std::atomic<std::uint32_t> g_forcedOn{0};
 
-constexpr std::array<std::string_view, kVXCpuFeatureCount> kNames = {"aes-ni", "avx2",  "avx512",
-                                                                      "vaes",   "gfni", "fast-gather"};
+constexpr std::array<std::string_view, kVXCpuFeatureCount> kNames = {"aes-ni", "avx2", "avx512",
+                                                                     "vaes",   "gfni", "fast-gather"};
 
 } // namespace
 

@@ -5,13 +5,19 @@
 #include "crypto/VXsecmem.h"
 #include "platform/FileStream.h"
 #include "platform/Files.h"
+#include "platform/Workers.h"
 #include "wipe/funkcije_u.h"
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <exception>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
+#include <unordered_map>
 
 namespace
 {
@@ -255,12 +261,8 @@ void VerifyDecryption(const std::string& source, const std::string& output, std:
     VerifyDecryptionAt(AnchorPath(source), AnchorPath(output), keyBytes, algorithmIndex, ciphers);
 }
 
-template <class TPerFile>
-void TFileRun::Run(bool encrypting, TRunView& view, TPerFile perFile)
+void TFileRun::ClearLists()
 {
-    const auto total = static_cast<std::int64_t>(WorkList.size());
-    view.TotalBar(0, total);
-    view.CurrentBar(0, 0);
     InUseList.clear();
     BadPasswordList.clear();
     AlreadyDoneList.clear();
@@ -268,6 +270,26 @@ void TFileRun::Run(bool encrypting, TRunView& view, TPerFile perFile)
     DamagedList.clear();
     OutputExistsList.clear();
     FailedList.clear();
+}
+
+template <class TPerFile>
+void TFileRun::Run(bool encrypting, unsigned jobs, TRunView& view, TPerFile perFile)
+{
+    // A view that drives the run's own ciphers cannot follow several at once.
+    if (WorkerCount(jobs) > 1 && WorkList.size() > 1 && !view.OwnsCipherProgress()) {
+        RunParallel(encrypting, WorkerCount(jobs), view, perFile);
+    } else {
+        RunSerial(encrypting, view, perFile);
+    }
+}
+
+template <class TPerFile>
+void TFileRun::RunSerial(bool encrypting, TRunView& view, TPerFile perFile)
+{
+    const auto total = static_cast<std::int64_t>(WorkList.size());
+    view.TotalBar(0, total);
+    view.CurrentBar(0, 0);
+    ClearLists();
     std::int64_t currentMaximum = 0;
     const bool ownProgress = view.OwnsCipherProgress();
     if (!ownProgress) {
@@ -300,7 +322,7 @@ void TFileRun::Run(bool encrypting, TRunView& view, TPerFile perFile)
                 const auto entry = file.folder->Find(file.name);
                 currentMaximum = entry ? static_cast<std::int64_t>(entry->size) : 0;
                 view.CurrentBar(0, currentMaximum);
-                perFile(file);
+                perFile(*this, file, view, m_ciphers);
             } catch (const ERunStopped&) {
                 throw;
             } catch (const std::exception& e) {
@@ -328,6 +350,265 @@ void TFileRun::Run(bool encrypting, TRunView& view, TPerFile perFile)
         m_ciphers.SetOnProgress({});
     }
     EndOfRun(encrypting, view);
+}
+
+namespace
+{
+// What one file's work told its view, kept until the file's turn in the list comes.
+class TRecordedView final : public TRunView
+{
+public:
+    void FileSkipped(const std::string& path, const std::string& reason) override
+    {
+        m_events.push_back({true, path, reason});
+    }
+    void FileNote(const std::string& path, const std::string& note) override
+    {
+        m_events.push_back({false, path, note});
+    }
+
+    void ReplayTo(TRunView& view) const
+    {
+        for (const TEvent& event : m_events) {
+            if (event.skipped) {
+                view.FileSkipped(event.path, event.text);
+            } else {
+                view.FileNote(event.path, event.text);
+            }
+        }
+    }
+
+private:
+    struct TEvent
+    {
+        bool skipped;
+        std::string path;
+        std::string text;
+    };
+    std::vector<TEvent> m_events;
+};
+
+constexpr std::size_t kNoFile = SIZE_MAX;
+
+// One worker's own ciphers (with their key schedules) and the file it is on.
+struct TRunWorker
+{
+    TCipherSet ciphers;
+    std::size_t index = kNoFile;
+    std::int64_t done = 0;
+    std::int64_t maximum = 0;
+};
+
+// How far one file of a parallel run got; its done step reports it in the list's order.
+enum class TFileEnd
+{
+    NotStarted,
+    // Refused before it was opened: the total bar moves on and nothing else.
+    Refused,
+    Failed,
+    // Processed, or skipped by its operation: the bars and labels show it as processed.
+    Handled,
+    // Stopped, or failed in a run that ends at an error: the run raises the error.
+    Ended,
+};
+
+// One file's outcome: the lists it joined (in a run object of its own, which lends it the per-file
+// steps without their touching the shared lists) and what it told its view.
+struct TFileSlot
+{
+    TFileEnd end = TFileEnd::NotStarted;
+    TFileRun lists;
+    std::exception_ptr error;
+    TRecordedView events;
+};
+
+constexpr std::vector<std::string> TFileRun::* kSkipLists[] = {
+    &TFileRun::InUseList,   &TFileRun::BadPasswordList,  &TFileRun::AlreadyDoneList, &TFileRun::UnsupportedList,
+    &TFileRun::DamagedList, &TFileRun::OutputExistsList, &TFileRun::FailedList,
+};
+
+// For each file, the latest earlier file of the list that shares its path or its output's name
+// (kNoFile when none does). Such a file waits for that one, as in a serial run: the same file
+// listed twice, or "a" and "a.enc" both decrypting to "a.dec", must meet the first one's result
+// rather than race it.
+std::vector<std::size_t> Predecessors(const std::vector<std::string>& paths, bool encrypting)
+{
+    std::vector<std::size_t> before(paths.size(), kNoFile);
+    std::unordered_map<std::string, std::size_t> lastUser;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const std::string output = encrypting ? EncryptedOutputPath(paths[i]) : DecryptedOutputPath(paths[i]);
+        for (const std::string* key : {&paths[i], &output}) {
+            const auto [it, added] = lastUser.try_emplace(*key, i);
+            if (!added) {
+                before[i] = before[i] == kNoFile ? it->second : std::max(before[i], it->second);
+                it->second = i;
+            }
+        }
+    }
+    return before;
+}
+} // namespace
+
+template <class TPerFile>
+void TFileRun::RunParallel(bool encrypting, unsigned jobs, TRunView& view, TPerFile perFile)
+{
+    const std::size_t count = WorkList.size();
+    const auto total = static_cast<std::int64_t>(count);
+    const char* verb = encrypting ? "Encrypting: " : "Decrypting: ";
+    view.TotalBar(0, total);
+    view.CurrentBar(0, 0);
+    ClearLists();
+    const std::vector<std::size_t> before = Predecessors(WorkList, encrypting);
+
+    // Guards every call on the view and all that the workers share below.
+    std::mutex viewMutex;
+    std::condition_variable fileFinished;
+    std::vector<bool> finished(count, false);
+    // The earliest file whose done step has not run: the view shows this one's progress.
+    std::size_t head = 0;
+    bool noMoreStarts = false;
+    std::vector<std::unique_ptr<TRunWorker>> workers;
+    for (unsigned w = 0; w < jobs; ++w) {
+        auto worker = std::make_unique<TRunWorker>();
+        TRunWorker* state = worker.get();
+        worker->ciphers.SetOnProgress([&, state](const void*, std::int64_t done, std::int64_t) {
+            const std::lock_guard lock(viewMutex);
+            state->done = done;
+            if (state->index == head) {
+                view.CurrentBar(done, state->maximum);
+                view.PumpMessages();
+            }
+            if (view.StopRequested()) {
+                noMoreStarts = true;
+                throw ERunStopped();
+            }
+        });
+        workers.push_back(std::move(worker));
+    }
+
+    using TSlot = TFileSlot;
+    auto work = [&](std::size_t i, TSlot& slot, TRunWorker& worker) {
+        const std::string& path = WorkList[i];
+        {
+            std::unique_lock lock(viewMutex);
+            if (before[i] != kNoFile) {
+                fileFinished.wait(lock, [&] { return finished[before[i]] || noMoreStarts; });
+            }
+            if (noMoreStarts) {
+                return;
+            }
+            if (view.StopRequested()) {
+                noMoreStarts = true;
+                slot.end = TFileEnd::Ended;
+                slot.error = std::make_exception_ptr(ERunStopped());
+                return;
+            }
+            if (view.StopAfterCurrentFile()) {
+                noMoreStarts = true;
+                return;
+            }
+            worker.index = i;
+            worker.done = 0;
+            worker.maximum = 0;
+            if (i == head) {
+                view.CurrentLabel(verb + NameOfPath(path));
+            }
+        }
+        try {
+            const TFileRef file = i < WorkRefs.size() && WorkRefs[i].folder ? WorkRefs[i] : AnchorPath(path);
+            if (!slot.lists.Admit(file, slot.events)) {
+                slot.end = TFileEnd::Refused;
+                return;
+            }
+            const auto entry = file.folder->Find(file.name);
+            {
+                const std::lock_guard lock(viewMutex);
+                worker.maximum = entry ? static_cast<std::int64_t>(entry->size) : 0;
+                if (i == head) {
+                    view.CurrentBar(0, worker.maximum);
+                }
+            }
+            perFile(slot.lists, file, slot.events, worker.ciphers);
+            slot.end = TFileEnd::Handled;
+        } catch (const ERunStopped&) {
+            slot.end = TFileEnd::Ended;
+            slot.error = std::current_exception();
+        } catch (const std::exception& e) {
+            if (!m_continueAfterError) {
+                slot.end = TFileEnd::Ended;
+                slot.error = std::current_exception();
+                return;
+            }
+            slot.end = TFileEnd::Failed;
+            slot.lists.FailedList.push_back(path);
+            slot.events.FileSkipped(path, e.what());
+        }
+    };
+
+    // Runs on the calling thread, file after file in the list's order.
+    auto done = [&](std::size_t i, const TSlot& slot, std::exception_ptr& runError) {
+        const std::lock_guard lock(viewMutex);
+        // The lists first, as in the serial run: a view may look a skipped file up in them.
+        for (const auto list : kSkipLists) {
+            const std::vector<std::string>& joined = slot.lists.*list;
+            (this->*list).insert((this->*list).end(), joined.begin(), joined.end());
+        }
+        slot.events.ReplayTo(view);
+        if (slot.end == TFileEnd::Ended && !runError) {
+            runError = slot.error;
+        }
+        if (slot.end == TFileEnd::Refused || slot.end == TFileEnd::Failed || slot.end == TFileEnd::Handled) {
+            view.TotalBar(static_cast<std::int64_t>(i) + 1, total);
+        }
+        if (slot.end == TFileEnd::Handled) {
+            view.ProcessedLabel("Processed " + std::to_string(i + 1) + " of " + std::to_string(count) + " files");
+            view.CurrentLabel("Last File: " + NameOfPath(WorkList[i]));
+        }
+        head = i + 1;
+        for (const auto& worker : workers) {
+            if (worker->index == head) {
+                view.CurrentLabel(verb + NameOfPath(WorkList[head]));
+                view.CurrentBar(worker->done, worker->maximum);
+            }
+        }
+    };
+
+    std::exception_ptr runError;
+    std::exception_ptr escaped;
+    {
+        TOrderedWorkers pool(jobs);
+        try {
+            for (std::size_t i = 0; i < count; ++i) {
+                auto slot = std::make_shared<TSlot>();
+                pool.Add(
+                    [&, i, slot](unsigned w) {
+                        TRunWorker& worker = *workers[w];
+                        try {
+                            work(i, *slot, worker);
+                        } catch (...) {
+                            slot->end = TFileEnd::Ended;
+                            slot->error = std::current_exception();
+                        }
+                        const std::lock_guard lock(viewMutex);
+                        worker.index = kNoFile;
+                        finished[i] = true;
+                        noMoreStarts = noMoreStarts || slot->end == TFileEnd::Ended;
+                        fileFinished.notify_all();
+                    },
+                    [&, i, slot] { done(i, *slot, runError); });
+            }
+            pool.Drain();
+        } catch (...) {
+            escaped = std::current_exception();
+        }
+    }
+    EndOfRun(encrypting, view);
+    if (escaped) {
+        std::rethrow_exception(escaped);
+    }
+    if (runError) {
+        std::rethrow_exception(runError);
+    }
 }
 
 void TFileRun::AddFile(const std::string& path)
@@ -387,14 +668,24 @@ void TFileRun::RunEncryption(std::string_view passwordUtf8, const TRunOptions& o
 {
     const TPasswordKey password(passwordUtf8);
     m_continueAfterError = options.ContinueAfterError;
-    Run(true, view, [&](const TFileRef& file) { EncryptOne(file, password, options, view); });
+    // Each file's steps go through the run object that keeps its lists: this one, or the file's own
+    // on a worker.
+    const auto perFile = [&](TFileRun& lists, const TFileRef& file, TRunView& fileView, TCipherSet& ciphers) {
+        lists.EncryptOne(file, password, options, fileView, ciphers);
+    };
+    Run(true, options.Jobs, view, perFile);
 }
 
 void TFileRun::RunDecryption(std::string_view passwordUtf8, const TRunOptions& options, TRunView& view)
 {
     const TPasswordKey password(passwordUtf8);
     m_continueAfterError = options.ContinueAfterError;
-    Run(false, view, [&](const TFileRef& file) { DecryptOne(file, password, options, view); });
+    // Each file's steps go through the run object that keeps its lists: this one, or the file's own
+    // on a worker.
+    const auto perFile = [&](TFileRun& lists, const TFileRef& file, TRunView& fileView, TCipherSet& ciphers) {
+        lists.DecryptOne(file, password, options, fileView, ciphers);
+    };
+    Run(false, options.Jobs, view, perFile);
 }
 
 namespace
@@ -406,14 +697,14 @@ std::string OutputTakenReason(const std::string& output)
 } // namespace
 
 void TFileRun::EncryptOne(const TFileRef& file, const TPasswordKey& password, const TRunOptions& options,
-                          TRunView& view)
+                          TRunView& view, TCipherSet& ciphers)
 {
     const std::string path = file.Path();
     const TFileTimes times = ReadFileTimes(file);
     const auto entry = file.folder->Find(file.name);
     RequireSpace(path, (entry ? entry->size : 0) + kHeaderSize);
     const bool replacing = options.SourceAction != TSourceAction::Leave;
-    const TEncryptOutcome outcome = EncryptSingleFile(file, password, options.AlgorithmIndex, m_ciphers,
+    const TEncryptOutcome outcome = EncryptSingleFile(file, password, options.AlgorithmIndex, ciphers,
                                                       TFileOptions{replacing, replacing, options.ReplaceExisting});
     if (outcome.Result == TEncryptResult::AlreadyEncrypted) {
         AlreadyDoneList.push_back(path);
@@ -429,7 +720,7 @@ void TFileRun::EncryptOne(const TFileRef& file, const TPasswordKey& password, co
         view.VerifyingFile(path);
         const TFileRef output{file.folder, NameOfPath(outcome.OutputPath), outcome.OutputIdentity};
         try {
-            VerifyEncryptionAt(file, output, password, options.AlgorithmIndex, m_ciphers);
+            VerifyEncryptionAt(file, output, password, options.AlgorithmIndex, ciphers);
         } catch (...) {
             RemoveOutput(output);
             throw;
@@ -455,7 +746,7 @@ void TFileRun::EncryptOne(const TFileRef& file, const TPasswordKey& password, co
 }
 
 void TFileRun::DecryptOne(const TFileRef& file, const TPasswordKey& password, const TRunOptions& options,
-                          TRunView& view)
+                          TRunView& view, TCipherSet& ciphers)
 {
     const std::string path = file.Path();
     const TFileTimes times = ReadFileTimes(file);
@@ -464,7 +755,7 @@ void TFileRun::DecryptOne(const TFileRef& file, const TPasswordKey& password, co
     RequireSpace(path, size > kHeaderSize ? size - kHeaderSize : 0);
     const bool replacing = options.SourceAction != TSourceAction::Leave;
     const TDecryptOutcome outcome =
-        DecryptSingleFile(file, password, m_ciphers, TFileOptions{replacing, replacing, options.ReplaceExisting});
+        DecryptSingleFile(file, password, ciphers, TFileOptions{replacing, replacing, options.ReplaceExisting});
     switch (outcome.Result) {
     case TDecryptResult::NotEncrypted:
         AlreadyDoneList.push_back(path);
@@ -493,7 +784,7 @@ void TFileRun::DecryptOne(const TFileRef& file, const TPasswordKey& password, co
         view.VerifyingFile(path);
         const TFileRef output{file.folder, NameOfPath(outcome.OutputPath), outcome.OutputIdentity};
         try {
-            VerifyDecryptionAt(file, output, outcome.KeyBytes, outcome.AlgorithmIndex, m_ciphers);
+            VerifyDecryptionAt(file, output, outcome.KeyBytes, outcome.AlgorithmIndex, ciphers);
         } catch (...) {
             RemoveOutput(output);
             throw;

@@ -32,6 +32,10 @@ struct TRunOptions
     // An error at one file skips that file (FailedList, with its reason) and the run goes on;
     // when false the error ends the run there.
     bool ContinueAfterError = false;
+    // How many files are worked on at once: 1 is the serial run, in the list's order; 0 is one per
+    // core. Whatever the number, the skip lists, the skip reports and the summary come out in the
+    // list's order. A view that owns the cipher progress is run serially.
+    unsigned Jobs = 1;
 };
 
 // Raised out of a run that its view asked to stop: the current file's partial output is removed
@@ -43,7 +47,10 @@ public:
 };
 
 // What a run shows: the operation dialog implements it with its labels, bars, the message log and
-// the message box; the command-line tool with its terminal. Every call may be ignored.
+// the message box; the command-line tool with its terminal. Every call may be ignored. A run that
+// works on several files at once calls it from its worker threads as well, but one call at a time,
+// and shows the progress of the earliest unfinished file of the list only, so that a view sees the
+// run as a serial one; skips and notes reach it in the list's order.
 class TRunView
 {
 public:
@@ -137,12 +144,17 @@ public:
 
 private:
     template <class TPerFile>
-    void Run(bool encrypting, TRunView& view, TPerFile perFile);
+    void Run(bool encrypting, unsigned jobs, TRunView& view, TPerFile perFile);
+    template <class TPerFile>
+    void RunSerial(bool encrypting, TRunView& view, TPerFile perFile);
+    template <class TPerFile>
+    void RunParallel(bool encrypting, unsigned jobs, TRunView& view, TPerFile perFile);
+    void ClearLists();
     bool Admit(const TFileRef& file, TRunView& view);
     void EncryptOne(const TFileRef& file, const TPasswordKey& password, const TRunOptions& options,
-                    TRunView& view);
+                    TRunView& view, TCipherSet& ciphers);
     void DecryptOne(const TFileRef& file, const TPasswordKey& password, const TRunOptions& options,
-                    TRunView& view);
+                    TRunView& view, TCipherSet& ciphers);
     void EndOfRun(bool encrypting, TRunView& view);
 
     TCipherSet m_ciphers;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
 
 #include <dirent.h>
@@ -244,6 +245,10 @@ void SetListedHidden(const TFolder& folder, const std::string& name, bool hidden
     if (IsSelfOrParent(name)) {
         return;
     }
+    // The list is read, changed and written back: two threads marking files of one folder at once
+    // would each write their own version and lose the other's line.
+    static std::mutex listMutex;
+    const std::lock_guard lock(listMutex);
     std::vector<std::string> lines;
     if (!ReadHiddenList(folder.Handle(), lines)) {
         throw EFileError("Cannot read", folder.PathOf(kHiddenListName), errno);

@@ -15,7 +15,7 @@
 std::int32_t ShredMethod = 2;
 std::int32_t ShredRepeat = 1;
 std::atomic<bool> ShredCancelled{false};
-std::uint32_t WipeRandSeed = 0;
+thread_local std::uint32_t WipeRandSeed = 0;
 
 namespace
 {

@@ -53,8 +53,9 @@ void SetWipeProgress(TWipeTarget target, TWipeProgress* progress);
 // button can be pressed; throttling is the caller's business. Empty: nothing is called.
 void SetWipeMessagePump(std::function<void()> pump);
 
-// The process-wide linear congruential generator that all wiping randomness comes from.
-extern std::uint32_t WipeRandSeed;
+// The linear congruential generator that all wiping randomness comes from, one per thread, so that
+// files wiped at once on several threads each draw their own sequence.
+extern thread_local std::uint32_t WipeRandSeed;
 // Reseeds from the performance counter (the tick count where there is none).
 void WipeRandomize();
 // A value from 0 to n - 1.

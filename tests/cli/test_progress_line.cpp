@@ -4,26 +4,23 @@
 #include "tests/support/Bytes.h"
 #include "tests/support/TempDir.h"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
+#include <clocale>
 #include <csignal>
+#include <cwchar>
+#include <future>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <string>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
-#include <unistd.h>
-
-#include <clocale>
-#include <future>
-#include <cwchar>
-#include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
-namespace
-{
+namespace {
 // Columns as the C library counts them in a UTF-8 locale: an independent measure of the line.
 int LibcColumns(const std::string& text)
 {
@@ -176,8 +173,7 @@ TEST(SummaryWords, CountsSizesAndTimesReadAsEnglish)
     EXPECT_EQ(SummaryText(summary), "Decrypted 0 files in 0.0 s\n2 skipped: not encrypted\n");
 }
 
-namespace
-{
+namespace {
 class TRecordingSink final : public TProgressSink
 {
 public:
@@ -283,8 +279,7 @@ TEST(CliRunView, FilesWorkedOnAtOnceKeepTheirOwnProgress)
     EXPECT_EQ(view.BytesProcessed(), 3000u);
 }
 
-namespace
-{
+namespace {
 // vellumox-cli on a pseudo-terminal of the given width, with everything it shows collected.
 class TNarrowTerminal
 {
@@ -474,9 +469,9 @@ TEST(ProgressOnATerminal, ShredShowsItsPassesAndItsSummary)
     TTempDir dir;
     WriteAll(dir / "one-file-to-shred-with-a-long-name", RandomBytes(2000000, 1));
     WriteAll(dir / "two", RandomBytes(2000000, 2));
-    TNarrowTerminal terminal({"shred", "-y", "--method", "1", "-r", dir / "one-file-to-shred-with-a-long-name",
-                              dir / "two"},
-                             40);
+    // One file at a time, so that the first frame is the first file's.
+    TNarrowTerminal terminal(
+        {"shred", "-y", "-j", "1", "--method", "1", "-r", dir / "one-file-to-shred-with-a-long-name", dir / "two"}, 40);
     ASSERT_EQ(terminal.Finish(), 0) << terminal.Shown();
     std::vector<std::string> progress;
     for (const std::string& frame : Frames(terminal.Shown())) {

@@ -178,7 +178,7 @@ TEST(ShredCli, CtrlCKeepsTheCurrentFileAndLeavesLaterOnesAlone)
     WriteAll(dir / "big", MarkedBytes(bigSize));
     WriteAll(dir / "last", MarkedBytes(1000));
 
-    TChildProcess child(kCli, {"shred", "-y", "--method", "4", dir / "first", dir / "big", dir / "last"},
+    TChildProcess child(kCli, {"shred", "-y", "-j", "1", "--method", "4", dir / "first", dir / "big", dir / "last"},
                         dir / "stderr.txt");
     // Interrupt once the big file's first chunk has been overwritten.
     const auto original = MarkedBytes(16);

@@ -27,8 +27,7 @@
 #include <random>
 #include <string>
 
-namespace
-{
+namespace {
 struct TCipherCase
 {
     const char* name;
@@ -43,8 +42,7 @@ void PrintTo(const TCipherCase& c, std::ostream* os)
     *os << c.name;
 }
 
-template <class TCipher>
-TCipherCase Case(const char* name, const char* vectorFile)
+template <class TCipher> TCipherCase Case(const char* name, const char* vectorFile)
 {
     return {name, vectorFile, []() -> std::unique_ptr<TVX_cipher> { return std::make_unique<TCipher>(); },
             &TCipher::CheckVectors};
@@ -261,8 +259,8 @@ TEST_P(CipherContract, MisalignedAndInPlaceBuffersGiveTheAlignedBytes)
     auto* block = dynamic_cast<TVX_blockcipher*>(cipher.get());
     std::vector<TVX_ciphermode> modes = {TVX_ciphermode::cmCBC};
     if (block != nullptr) {
-        modes = {TVX_ciphermode::cmCBC, TVX_ciphermode::cmCFB8bit, TVX_ciphermode::cmCFBblock,
-                 TVX_ciphermode::cmOFB, TVX_ciphermode::cmCTR};
+        modes = {TVX_ciphermode::cmCBC, TVX_ciphermode::cmCFB8bit, TVX_ciphermode::cmCFBblock, TVX_ciphermode::cmOFB,
+                 TVX_ciphermode::cmCTR};
     }
     std::mt19937 rng(21);
     const TBytes key = RandomBytes(rng, 32);
@@ -427,7 +425,8 @@ TEST_P(BlockModes, ModesMatchSingleBlockConstruction)
     for (std::size_t k = 0; k < n; ++k) {
         manual[k] ^= cbc[k];
     }
-    EXPECT_EQ(ToHex(manual), ToHex(TBytes(plain.begin() + static_cast<std::ptrdiff_t>(n), plain.begin() + 2 * static_cast<std::ptrdiff_t>(n))));
+    EXPECT_EQ(ToHex(manual), ToHex(TBytes(plain.begin() + static_cast<std::ptrdiff_t>(n),
+                                          plain.begin() + 2 * static_cast<std::ptrdiff_t>(n))));
 
     // CTR: keystream block i is E(IV + i), big-endian counter.
     TBytes ctr(size);
