@@ -12,6 +12,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -54,12 +55,14 @@ std::map<std::string, TBytes> Snapshot(const std::string& root)
     return files;
 }
 
+// The run's folder and its time, which differ from run to run, left out of its report.
 std::string Cut(std::string text, const std::string& root)
 {
     for (std::size_t at; (at = text.find(root)) != std::string::npos;) {
         text.replace(at, root.size(), "ROOT");
     }
-    return text;
+    static const std::regex kTime(R"( in [0-9:.]+ (s|min|h)\n)");
+    return std::regex_replace(text, kTime, " in TIME\n");
 }
 
 struct TStep

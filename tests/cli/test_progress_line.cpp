@@ -429,7 +429,8 @@ TEST(ProgressOnATerminal, FitsTheWidthShowsTheFilesAndLeavesTheSummary)
     // Once cleared, the line is gone for good: the summary is the last thing on the screen.
     const std::string& shown = terminal.Shown();
     const std::string after = shown.substr(shown.rfind("\x1B[K") + 3);
-    EXPECT_EQ(after.rfind("Encrypted and verified 3 files (900 kB) in ", 0), 0u) << after;
+    // Messages of files finished late may come between (several files run at once), never a bar.
+    EXPECT_NE(after.find("Encrypted and verified 3 files (900 kB) in "), std::string::npos) << after;
     EXPECT_NE(after.find("\n1 skipped: already encrypted"), std::string::npos) << after;
     EXPECT_NE(shown.find("skipped \"" + dir / "zz-done?]0;owned?\": already encrypted"), std::string::npos) << shown;
     EXPECT_EQ(shown.find("\x1B]"), std::string::npos) << shown;
