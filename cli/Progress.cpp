@@ -297,11 +297,18 @@ std::string ProgressLineText(const TProgressState& state, int columns)
 
 std::string GroupedNumber(std::uint64_t value)
 {
-    std::string digits = std::to_string(value);
-    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) {
-        digits.insert(static_cast<std::size_t>(at), ",");
+    // Built forwards rather than by inserting into the digits, which one cross compiler takes for
+    // an overlapping copy.
+    const std::string digits = std::to_string(value);
+    std::string grouped;
+    grouped.reserve(digits.size() + digits.size() / 3);
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) {
+            grouped += ',';
+        }
+        grouped += digits[i];
     }
-    return digits;
+    return grouped;
 }
 
 std::string SizeText(std::uint64_t bytes)
