@@ -16,6 +16,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -179,8 +180,9 @@ struct TRunRecord
 TRunRecord RunAll(const std::string& root, unsigned jobs)
 {
     Fill(root);
-    TOtherHolder holder(root + "/locked", TOtherHolder::TKind::Exclusive);
-    EXPECT_TRUE(holder.Held());
+    std::optional<TOtherHolder> holder;
+    holder.emplace(root + "/locked", TOtherHolder::TKind::Exclusive);
+    EXPECT_TRUE(holder->Held());
     TRunRecord record;
     const auto once = [&](bool encrypting, TSourceAction action) {
         // The folder's own files by name, so that "f4" and "f4.enc" stand side by side, and "f4"
@@ -226,6 +228,8 @@ TRunRecord RunAll(const std::string& root, unsigned jobs)
     once(true, TSourceAction::Delete);
     once(false, TSourceAction::Leave);
     once(false, TSourceAction::Shred);
+    // Let go first: on Windows a file held this way cannot even be read.
+    holder.reset();
     record.tree = Snapshot(root);
     return record;
 }
