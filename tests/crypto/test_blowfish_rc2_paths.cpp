@@ -4,17 +4,17 @@
 #include "crypto/VXcpu.h"
 #include "crypto/VXrc2.h"
 #include "tests/support/Bytes.h"
+#include "tests/support/CipherCalls.h"
 #include "tests/support/VectorFile.h"
 
-#include <gtest/gtest.h>
 #include <algorithm>
+#include <gtest/gtest.h>
 #include <iostream>
 #include <random>
 #include <string>
 #include <vector>
 
-namespace
-{
+namespace {
 
 // One way through CBC decryption: the name the cipher reports for it, the processor feature it cannot
 // run without, and the features forced on or switched off to reach it.
@@ -48,8 +48,7 @@ const TPathSetting kPortable{
     "portable", TVXCpuFeature::Count, false, {TVXCpuFeature::FastGather, TVXCpuFeature::Avx2, TVXCpuFeature::Avx512}};
 
 // Whether the vector paths are compiled in, by the same conditions as the ciphers' sources.
-template <class TCipher>
-struct TBuilt
+template <class TCipher> struct TBuilt
 {
 #if defined(__x86_64__) && !defined(_WIN32)
     static constexpr bool kVectorPaths = true;
@@ -59,8 +58,7 @@ struct TBuilt
 };
 
 #ifdef __clang__
-template <>
-struct TBuilt<TVX_rc2>
+template <> struct TBuilt<TVX_rc2>
 {
     static constexpr bool kVectorPaths = false;
 };
@@ -69,8 +67,7 @@ struct TBuilt<TVX_rc2>
 // The paths of TCipher this processor can run. Each must be the one the cipher reports under its
 // setting, so a dispatch that ignores the switches fails here instead of comparing the portable path
 // with itself.
-template <class TCipher>
-std::vector<TPathSetting> RunnablePaths(const std::vector<TPathSetting>& candidates)
+template <class TCipher> std::vector<TPathSetting> RunnablePaths(const std::vector<TPathSetting>& candidates)
 {
     std::vector<TPathSetting> paths;
     for (const TPathSetting& setting : candidates) {
@@ -91,16 +88,6 @@ std::vector<TPathSetting> RunnablePaths(const std::vector<TPathSetting>& candida
     return paths;
 }
 
-template <class TCipher>
-TBytes CbcDecrypt(const TBytes& key, std::uint32_t bits, const TBytes& iv, const TBytes& data)
-{
-    TCipher cipher;
-    cipher.KeySetup(key, bits, iv);
-    TBytes out(data.size());
-    cipher.CbcDecrypt(data, out);
-    return out;
-}
-
 std::vector<TPathSetting> BlowfishPaths()
 {
     return {{"avx2-gather", TVXCpuFeature::Avx2, true, {TVXCpuFeature::Avx512}},
@@ -116,8 +103,7 @@ std::vector<TPathSetting> Rc2Paths()
 // Every published vector, its cipher block repeated over 123 blocks (a batch of 64, then 59 that
 // pass through every narrower kernel and the scalar tail), decrypted by CBC under a zero IV on each
 // path: the first block gives the plain text, the others the plain text xor the cipher block before it.
-template <class TCipher>
-void CheckVectorsOnEveryPath(const char* file, const std::vector<TPathSetting>& candidates)
+template <class TCipher> void CheckVectorsOnEveryPath(const char* file, const std::vector<TPathSetting>& candidates)
 {
     std::vector<TPathSetting> paths = RunnablePaths<TCipher>(candidates);
     paths.push_back(kPortable);
@@ -150,8 +136,7 @@ void CheckVectorsOnEveryPath(const char* file, const std::vector<TPathSetting>& 
 
 // Random keys and messages of 1 to 100 blocks with and without a tail, decrypted on each path at
 // every alignment, out of place and in place, byte for byte against the portable path.
-template <class TCipher>
-void CheckRandomRunsAgainstPortable(const std::vector<TPathSetting>& candidates, unsigned seed)
+template <class TCipher> void CheckRandomRunsAgainstPortable(const std::vector<TPathSetting>& candidates, unsigned seed)
 {
     const std::vector<TPathSetting> paths = RunnablePaths<TCipher>(candidates);
     if (paths.empty()) {
@@ -172,8 +157,8 @@ void CheckRandomRunsAgainstPortable(const std::vector<TPathSetting>& candidates,
         for (const TPathSetting& setting : paths) {
             const TPathScope scope(setting);
             const std::size_t offset = blocks % 8;
-            SCOPED_TRACE(testing::Message() << setting.name << ", " << size << " bytes, key " << bits
-                                            << " bits, offset " << offset);
+            SCOPED_TRACE(testing::Message()
+                         << setting.name << ", " << size << " bytes, key " << bits << " bits, offset " << offset);
             EXPECT_EQ(ToHex(CbcDecrypt<TCipher>(key, bits, iv, data)), ToHex(portable));
 
             // Misaligned input and output, and in place, through one cipher that keeps its chain

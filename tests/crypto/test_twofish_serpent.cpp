@@ -17,28 +17,7 @@ namespace {
 
 // CBC with an explicit IV and a whole number of blocks, where the framework's rule and the
 // textbook mode coincide.
-template <class TCipher>
-TBytes CbcEncrypt(const TBytes& key, std::uint32_t bits, const TBytes& iv, const TBytes& plain)
-{
-    TCipher cipher;
-    cipher.KeySetup(key, bits, iv);
-    TBytes out(plain.size());
-    cipher.CbcEncrypt(plain, out);
-    return out;
-}
-
-template <class TCipher>
-TBytes CbcDecrypt(const TBytes& key, std::uint32_t bits, const TBytes& iv, const TBytes& data)
-{
-    TCipher cipher;
-    cipher.KeySetup(key, bits, iv);
-    TBytes out(data.size());
-    cipher.CbcDecrypt(data, out);
-    return out;
-}
-
-template <class TOracle>
-TBytes OracleCbc(bool encrypt, const TBytes& key, const TBytes& iv, const TBytes& in)
+template <class TOracle> TBytes OracleCbc(bool encrypt, const TBytes& key, const TBytes& iv, const TBytes& in)
 {
     TBytes out(in.size());
     if (encrypt) {
@@ -196,8 +175,8 @@ TEST(SerpentPaths, VectorPathsMatchThePortableOne)
         TCpuFeatureSet off;
     };
     std::vector<TSetting> paths;
-    for (const TSetting& setting : {TSetting{TVX_serpent::TPath::Avx2, {TVXCpuFeature::Avx512}},
-                                    TSetting{TVX_serpent::TPath::Avx512, {}}}) {
+    for (const TSetting& setting :
+         {TSetting{TVX_serpent::TPath::Avx2, {TVXCpuFeature::Avx512}}, TSetting{TVX_serpent::TPath::Avx512, {}}}) {
         TCpuFeatureSetOff off(setting.off);
         if (TVX_serpent::ActivePath() == setting.path) {
             paths.push_back(setting);

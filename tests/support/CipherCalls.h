@@ -1,4 +1,4 @@
-// Block ciphers called block by block (ECB), the way the oracle libraries are called.
+// Block ciphers called block by block (ECB), the way the oracle libraries are called, and in CBC.
 #pragma once
 
 #include "tests/support/Bytes.h"
@@ -28,5 +28,24 @@ template <class TCipher> TBytes DecryptBlocks(const TBytes& key, std::uint32_t b
     for (std::size_t i = 0; i + n <= data.size(); i += n) {
         cipher.DecryptBlock(std::span(data).subspan(i, n), std::span(out).subspan(i, n));
     }
+    return out;
+}
+
+// A freshly keyed TCipher in CBC mode over the whole of its input.
+template <class TCipher> TBytes CbcEncrypt(const TBytes& key, std::uint32_t bits, const TBytes& iv, const TBytes& plain)
+{
+    TCipher cipher;
+    cipher.KeySetup(key, bits, iv);
+    TBytes out(plain.size());
+    cipher.CbcEncrypt(plain, out);
+    return out;
+}
+
+template <class TCipher> TBytes CbcDecrypt(const TBytes& key, std::uint32_t bits, const TBytes& iv, const TBytes& data)
+{
+    TCipher cipher;
+    cipher.KeySetup(key, bits, iv);
+    TBytes out(data.size());
+    cipher.CbcDecrypt(data, out);
     return out;
 }
