@@ -27,7 +27,7 @@ public:
     void Feed(std::span<const std::uint8_t> data) override;
 
 private:
-    void TransformBlock(const std::uint8_t* block);
+    void TransformBlocks(const std::uint8_t* blocks, std::size_t count);
     void RequireReady() const;
 
     std::uint64_t m_bitCount = 0;
