@@ -538,4 +538,48 @@ TEST(RC4, UnkeyedWipedAndNibbleKeys)
     EXPECT_FALSE(cipher.IsReady());
     expectUnkeyed();
 }
+// Buffer calls one after another, each restarting the indices on the permutation the previous
+// one left: every length up to five key-stream words and either side of the larger powers of two,
+// so each count of bytes left over after the word-at-a-time loop occurs, with the input and the
+// output at every offset within a word and, every third call, the same buffer.
+TEST(RC4, BufferCallsOfEveryLengthMisalignedAndInPlace)
+{
+    std::mt19937 rng(6229);
+    const TBytes key = RandomBytes(rng, 16);
+    TVX_rc4 cipher;
+    cipher.KeySetup(key, 128);
+    TReferenceRc4 reference(key);
+    std::vector<std::size_t> lengths;
+    for (std::size_t n = 0; n <= 40; ++n) {
+        lengths.push_back(n);
+    }
+    for (std::size_t n : {63u, 64u, 65u, 255u, 256u, 257u, 511u, 4097u, 8192u}) {
+        lengths.push_back(n);
+    }
+    for (std::size_t call = 0; call < lengths.size(); ++call) {
+        const std::size_t size = lengths[call];
+        SCOPED_TRACE(testing::Message() << "call " << call << ", " << size << " bytes");
+        const TBytes plain = RandomBytes(rng, size);
+        reference.Restart();
+        const TBytes expected = Xor(plain, reference.Generate(size));
+        TBytes result;
+        if (call % 3 == 2) {
+            result = plain;
+            cipher.EncryptBuffer(result, result);
+        } else {
+            const std::size_t inOffset = call % 8;
+            const std::size_t outOffset = (call * 3 + 1) % 8;
+            TBytes in(size + inOffset);
+            std::copy(plain.begin(), plain.end(), in.begin() + static_cast<std::ptrdiff_t>(inOffset));
+            TBytes out(size + outOffset + 8, 0x5A);
+            cipher.EncryptBuffer(std::span(in).subspan(inOffset), std::span(out).subspan(outOffset, size));
+            // Nothing written past the end of the output.
+            EXPECT_EQ(TBytes(out.end() - 8, out.end()), TBytes(8, 0x5A));
+            result.assign(out.begin() + static_cast<std::ptrdiff_t>(outOffset),
+                          out.begin() + static_cast<std::ptrdiff_t>(outOffset + size));
+        }
+        EXPECT_EQ(ToHex(result), ToHex(expected));
+        EXPECT_TRUE(cipher.Perm() == reference.State());
+    }
+}
 } // namespace
