@@ -54,17 +54,22 @@ constexpr std::uint8_t kShifts[16] = {1, 1, 2, 2, 2, 2, 2, 2, 1, 2, 2, 2, 2, 2, 
 // The rounds keep both halves rotated left by one bit (the bit-swap initial permutation leaves them
 // so). Then the eight 6-bit S-box inputs of the expansion E sit, four by four, in the bytes of R
 // itself (S2, S4, S6, S8) and of R rotated right by four (S1, S3, S5, S7), and a round needs no
-// expansion step: each table below is one S-box followed by P, its output pre-rotated too. The
-// tables are indexed by the whole byte (the two bits above the six are repeated entries), which
-// spares a mask per look-up.
+// expansion step. Each half is carried as one 64-bit word, R rotated right by four above R, so that
+// one XOR with a 64-bit round key yields all eight inputs; each table below is one S-box followed by
+// P in the same doubled shape (rotated right by four above, pre-rotated by one below), and XOR keeps
+// the two copies consistent. The tables are indexed by the whole byte (the two bits above the six
+// are repeated entries), which spares a mask per look-up; table i serves byte i of the word.
 constexpr std::size_t kWide = 4;
 
-using TSpTables = std::array<std::array<std::uint32_t, 256>, 8>;
+using TSpTables = std::array<std::array<std::uint64_t, 256>, 8>;
 
 constexpr TSpTables MakeSpTables()
 {
+    // The S-box read by each byte of the doubled word, from the bottom byte up.
+    constexpr int kBoxOfByte[8] = {7, 5, 3, 1, 6, 4, 2, 0};
     TSpTables sp{};
-    for (int box = 0; box < 8; ++box) {
+    for (std::size_t byte = 0; byte < 8; ++byte) {
+        const int box = kBoxOfByte[byte];
         for (int v = 0; v < 256; ++v) {
             const int row = ((v >> 4) & 2) | (v & 1);
             const int column = (v >> 1) & 15;
@@ -73,31 +78,58 @@ constexpr TSpTables MakeSpTables()
             for (int i = 0; i < 32; ++i) {
                 p |= ((s >> (32 - kP[i])) & 1u) << (31 - i);
             }
-            sp[static_cast<std::size_t>(box)][static_cast<std::size_t>(v)] = std::rotl(p, 1);
+            p = std::rotl(p, 1);
+            sp[byte][static_cast<std::size_t>(v)] = (std::uint64_t{std::rotr(p, 4)} << 32) | p;
         }
     }
     return sp;
 }
 
-constexpr TSpTables kSp = MakeSpTables();
+alignas(64) constexpr TSpTables kSp = MakeSpTables();
 
-inline std::uint32_t F(std::uint32_t r, const std::uint32_t* k)
+inline std::uint64_t Widen(std::uint32_t h)
 {
-    // Bytes taken from the bottom and the word shifted down by 16 in between: x86 reaches bits 8-15
-    // directly, so this costs fewer instructions than four independent shifts.
-    std::uint32_t u = r ^ k[1];
-    std::uint32_t t = std::rotr(r, 4) ^ k[0];
-    std::uint32_t f = kSp[7][u & 255] ^ kSp[5][(u >> 8) & 255];
-    std::uint32_t g = kSp[6][t & 255] ^ kSp[4][(t >> 8) & 255];
-    u >>= 16;
-    t >>= 16;
-    f ^= kSp[3][u & 255] ^ kSp[1][u >> 8];
-    g ^= kSp[2][t & 255] ^ kSp[0][t >> 8];
-    return f ^ g;
+    return (std::uint64_t{std::rotr(h, 4)} << 32) | h;
+}
+
+// The compiler packs independent halves into vector lanes, or folds an XOR tree into one long chain;
+// both cost more than they save here. An empty asm holding the value in a general register stops
+// either.
+template <class T>
+inline void KeepScalar(T& x)
+{
+#if defined(__GNUC__)
+    asm("" : "+r"(x));
+#else
+    (void)x;
+#endif
+}
+
+// early ^ F(x), where x is a half XORed with its round key and `early` is known well before x. The
+// bottom and top bytes need one instruction fewer to reach than the others, so their look-ups go
+// with `early`; the other six pair up, and the tree is three XORs deep after the last look-up
+// instead of the chain of eight the compiler would otherwise build.
+inline std::uint64_t Round(std::uint64_t early, std::uint64_t x)
+{
+    std::uint64_t a = early ^ kSp[0][x & 255];
+    KeepScalar(a);
+    a ^= kSp[7][x >> 56];
+    std::uint64_t b = kSp[1][(x >> 8) & 255] ^ kSp[2][(x >> 16) & 255];
+    std::uint64_t c = kSp[3][(x >> 24) & 255] ^ kSp[4][(x >> 32) & 255];
+    std::uint64_t d = kSp[5][(x >> 40) & 255] ^ kSp[6][(x >> 48) & 255];
+    KeepScalar(a);
+    KeepScalar(b);
+    KeepScalar(c);
+    KeepScalar(d);
+    a ^= b;
+    c ^= d;
+    KeepScalar(a);
+    KeepScalar(c);
+    return a ^ c;
 }
 
 // The initial permutation as five exchanges of bit groups between the halves; the result is rotated
-// left by one bit as F expects.
+// left by one bit as the rounds expect.
 inline void InitialPermutation(std::uint32_t& l, std::uint32_t& r)
 {
     std::uint32_t w = ((l >> 4) ^ r) & 0x0f0f0f0fu;
@@ -141,86 +173,106 @@ inline void FinalPermutation(std::uint32_t& l, std::uint32_t& r)
     l ^= w << 4;
 }
 
-// Sixteen rounds on permuted halves, ending with the exchange of halves, so that the output feeds
-// the next DES of a triple directly: its final and initial permutations cancel out.
-template <bool Forward>
-inline void Rounds(std::uint32_t& l, std::uint32_t& r, const std::uint32_t* ks)
+// A block in its doubled, permuted form, and back.
+struct THalves
 {
-    if constexpr (Forward) {
-#pragma GCC unroll 8
-        for (int i = 0; i < 32; i += 4) {
-            l ^= F(r, ks + i);
-            r ^= F(l, ks + i + 2);
-        }
-    } else {
-#pragma GCC unroll 8
-        for (int i = 30; i > 0; i -= 4) {
-            l ^= F(r, ks + i);
-            r ^= F(l, ks + i - 2);
-        }
+    std::uint64_t l;
+    std::uint64_t r;
+};
+
+inline THalves Enter(const std::uint8_t* in)
+{
+    std::uint32_t l = LoadBE32(in);
+    std::uint32_t r = LoadBE32(in + 4);
+    InitialPermutation(l, r);
+    return {Widen(l), Widen(r)};
+}
+
+inline void Leave(const THalves& h, std::uint8_t* out)
+{
+    auto l = static_cast<std::uint32_t>(h.l);
+    auto r = static_cast<std::uint32_t>(h.r);
+    FinalPermutation(l, r);
+    StoreBE32(out, l);
+    StoreBE32(out + 4, r);
+}
+
+// The round key K(n) of a pass run forwards or backwards through a schedule, and the difference
+// D(n) = K(n-1) ^ K(n+1), which the schedule keeps ready: reversing the order maps D onto itself.
+template <bool Forward>
+inline std::uint64_t Key(const std::uint64_t* s, int n)
+{
+    return s[Forward ? n : 15 - n];
+}
+
+template <bool Forward>
+inline std::uint64_t Difference(const std::uint64_t* s, int n)
+{
+    return s[16 + (Forward ? n : 15 - n)];
+}
+
+// Sixteen rounds ending with the exchange of halves, so that the output feeds the next DES of a
+// triple directly: its final and initial permutations cancel out. The rounds carry x(n), the input
+// of round n's F (a half XORed with its key), rather than the halves: x(n+1) = x(n-1) ^ D(n) ^
+// F(x(n)), where x(n-1) ^ D(n) is ready early, so the key costs the chain of rounds nothing.
+template <bool Forward>
+inline void Pass(THalves& h, const std::uint64_t* s)
+{
+    std::uint64_t before = h.r ^ Key<Forward>(s, 0);
+    std::uint64_t x = Round(h.l ^ Key<Forward>(s, 1), before);
+#pragma GCC unroll 16
+    for (int n = 1; n < 15; ++n) {
+        const std::uint64_t next = Round(before ^ Difference<Forward>(s, n), x);
+        before = x;
+        x = next;
     }
-    std::swap(l, r);
+    h.r = x ^ Key<Forward>(s, 15);
+    h.l = Round(before ^ Key<Forward>(s, 14), x);
 }
 
-// The compiler packs the blocks of RoundsWide into vector lanes and then spends more on moving
-// table indices between vector and general registers than it saves; holding each half in a general
-// register keeps the look-ups scalar.
-inline void KeepScalar(std::uint32_t& x)
-{
-#if defined(__GNUC__)
-    asm("" : "+r"(x));
-#else
-    (void)x;
-#endif
-}
-
-// Several independent blocks side by side through the same rounds, so that their table look-ups
-// overlap instead of waiting on one another. Named scalars, not arrays: the halves must stay in
-// registers.
+// The same for kWide independent blocks side by side, so that their table look-ups overlap
+// instead of waiting on one another. Named scalars, not arrays: they must stay in registers.
 template <bool Forward>
-inline void RoundsWide(std::uint32_t& l0, std::uint32_t& r0, std::uint32_t& l1, std::uint32_t& r1,
-                       std::uint32_t& l2, std::uint32_t& r2, std::uint32_t& l3, std::uint32_t& r3,
-                       const std::uint32_t* ks)
+inline void PassWide(THalves& h0, THalves& h1, THalves& h2, THalves& h3, const std::uint64_t* s)
 {
-    const int step = Forward ? 4 : -4;
-    const std::uint32_t* k = Forward ? ks : ks + 30;
-    const std::ptrdiff_t second = Forward ? 2 : -2;
+    const std::uint64_t k0 = Key<Forward>(s, 0);
+    const std::uint64_t k1 = Key<Forward>(s, 1);
+    std::uint64_t b0 = h0.r ^ k0, b1 = h1.r ^ k0, b2 = h2.r ^ k0, b3 = h3.r ^ k0;
+    std::uint64_t x0 = Round(h0.l ^ k1, b0);
+    std::uint64_t x1 = Round(h1.l ^ k1, b1);
+    std::uint64_t x2 = Round(h2.l ^ k1, b2);
+    std::uint64_t x3 = Round(h3.l ^ k1, b3);
 #pragma GCC unroll 2
-    for (int i = 0; i < 8; ++i, k += step) {
-        l0 ^= F(r0, k);
-        l1 ^= F(r1, k);
-        l2 ^= F(r2, k);
-        l3 ^= F(r3, k);
-        KeepScalar(l0);
-        KeepScalar(l1);
-        KeepScalar(l2);
-        KeepScalar(l3);
-        r0 ^= F(l0, k + second);
-        r1 ^= F(l1, k + second);
-        r2 ^= F(l2, k + second);
-        r3 ^= F(l3, k + second);
-        KeepScalar(r0);
-        KeepScalar(r1);
-        KeepScalar(r2);
-        KeepScalar(r3);
+    for (int n = 1; n < 15; ++n) {
+        const std::uint64_t d = Difference<Forward>(s, n);
+        b0 = Round(b0 ^ d, x0);
+        b1 = Round(b1 ^ d, x1);
+        b2 = Round(b2 ^ d, x2);
+        b3 = Round(b3 ^ d, x3);
+        std::swap(b0, x0);
+        std::swap(b1, x1);
+        std::swap(b2, x2);
+        std::swap(b3, x3);
     }
-    std::swap(l0, r0);
-    std::swap(l1, r1);
-    std::swap(l2, r2);
-    std::swap(l3, r3);
+    const std::uint64_t k14 = Key<Forward>(s, 14);
+    const std::uint64_t k15 = Key<Forward>(s, 15);
+    h0 = {Round(b0 ^ k14, x0), x0 ^ k15};
+    h1 = {Round(b1 ^ k14, x1), x1 ^ k15};
+    h2 = {Round(b2 ^ k14, x2), x2 ^ k15};
+    h3 = {Round(b3 ^ k14, x3), x3 ^ k15};
 }
 
 template <bool Encrypt>
-inline void Triple(std::uint32_t& l, std::uint32_t& r, const std::array<TVX_customdes::TSchedule, 3>& s)
+inline void Triple(THalves& h, const std::array<TVX_customdes::TSchedule, 3>& s)
 {
     if constexpr (Encrypt) {
-        Rounds<true>(l, r, s[0].data());
-        Rounds<false>(l, r, s[1].data());
-        Rounds<true>(l, r, s[2].data());
+        Pass<true>(h, s[0].data());
+        Pass<false>(h, s[1].data());
+        Pass<true>(h, s[2].data());
     } else {
-        Rounds<false>(l, r, s[2].data());
-        Rounds<true>(l, r, s[1].data());
-        Rounds<false>(l, r, s[0].data());
+        Pass<false>(h, s[2].data());
+        Pass<true>(h, s[1].data());
+        Pass<false>(h, s[0].data());
     }
 }
 
@@ -229,29 +281,14 @@ void TripleBlocks(const std::array<TVX_customdes::TSchedule, 3>& s, const std::u
                   std::size_t& blocks)
 {
     for (; blocks >= kWide; blocks -= kWide, in += 8 * kWide, out += 8 * kWide) {
-        std::uint32_t l0 = LoadBE32(in), r0 = LoadBE32(in + 4);
-        std::uint32_t l1 = LoadBE32(in + 8), r1 = LoadBE32(in + 12);
-        std::uint32_t l2 = LoadBE32(in + 16), r2 = LoadBE32(in + 20);
-        std::uint32_t l3 = LoadBE32(in + 24), r3 = LoadBE32(in + 28);
-        InitialPermutation(l0, r0);
-        InitialPermutation(l1, r1);
-        InitialPermutation(l2, r2);
-        InitialPermutation(l3, r3);
-        RoundsWide<Encrypt>(l0, r0, l1, r1, l2, r2, l3, r3, s[Encrypt ? 0 : 2].data());
-        RoundsWide<!Encrypt>(l0, r0, l1, r1, l2, r2, l3, r3, s[1].data());
-        RoundsWide<Encrypt>(l0, r0, l1, r1, l2, r2, l3, r3, s[Encrypt ? 2 : 0].data());
-        FinalPermutation(l0, r0);
-        FinalPermutation(l1, r1);
-        FinalPermutation(l2, r2);
-        FinalPermutation(l3, r3);
-        StoreBE32(out, l0);
-        StoreBE32(out + 4, r0);
-        StoreBE32(out + 8, l1);
-        StoreBE32(out + 12, r1);
-        StoreBE32(out + 16, l2);
-        StoreBE32(out + 20, r2);
-        StoreBE32(out + 24, l3);
-        StoreBE32(out + 28, r3);
+        THalves h0 = Enter(in), h1 = Enter(in + 8), h2 = Enter(in + 16), h3 = Enter(in + 24);
+        PassWide<Encrypt>(h0, h1, h2, h3, s[Encrypt ? 0 : 2].data());
+        PassWide<!Encrypt>(h0, h1, h2, h3, s[1].data());
+        PassWide<Encrypt>(h0, h1, h2, h3, s[Encrypt ? 2 : 0].data());
+        Leave(h0, out);
+        Leave(h1, out + 8);
+        Leave(h2, out + 16);
+        Leave(h3, out + 24);
     }
 }
 } // namespace
@@ -277,35 +314,31 @@ void TVX_customdes::DesSchedule(const std::uint8_t* key, TSchedule& schedule)
             const auto bit = static_cast<std::uint32_t>((cd >> (56 - kPC2[i])) & 1);
             chunk[i / 6] |= bit << (5 - i % 6);
         }
-        // Fields in the order F reads them: S1, S3, S5, S7 from word 0 and S2, S4, S6, S8 from word 1.
-        const auto at = 2 * static_cast<std::size_t>(round);
-        schedule[at] = (chunk[0] << 24) | (chunk[2] << 16) | (chunk[4] << 8) | chunk[6];
-        schedule[at + 1] = (chunk[1] << 24) | (chunk[3] << 16) | (chunk[5] << 8) | chunk[7];
+        // Fields in the order the rounds read them: S1, S3, S5, S7 XOR the half rotated right by
+        // four (the upper word), S2, S4, S6, S8 XOR the half itself (the lower word).
+        const std::uint32_t odd = (chunk[0] << 24) | (chunk[2] << 16) | (chunk[4] << 8) | chunk[6];
+        const std::uint32_t even = (chunk[1] << 24) | (chunk[3] << 16) | (chunk[5] << 8) | chunk[7];
+        schedule[static_cast<std::size_t>(round)] = (std::uint64_t{odd} << 32) | even;
         SecureFill(std::as_writable_bytes(std::span(chunk)), 0);
+    }
+    for (std::size_t n = 1; n < 15; ++n) {
+        schedule[16 + n] = schedule[n - 1] ^ schedule[n + 1];
     }
     SecureFill(halves, 0);
 }
 
 void TVX_customdes::DesEncrypt(const TSchedule& schedule, const std::uint8_t* in, std::uint8_t* out)
 {
-    std::uint32_t l = LoadBE32(in);
-    std::uint32_t r = LoadBE32(in + 4);
-    InitialPermutation(l, r);
-    Rounds<true>(l, r, schedule.data());
-    FinalPermutation(l, r);
-    StoreBE32(out, l);
-    StoreBE32(out + 4, r);
+    THalves h = Enter(in);
+    Pass<true>(h, schedule.data());
+    Leave(h, out);
 }
 
 void TVX_customdes::DesDecrypt(const TSchedule& schedule, const std::uint8_t* in, std::uint8_t* out)
 {
-    std::uint32_t l = LoadBE32(in);
-    std::uint32_t r = LoadBE32(in + 4);
-    InitialPermutation(l, r);
-    Rounds<false>(l, r, schedule.data());
-    FinalPermutation(l, r);
-    StoreBE32(out, l);
-    StoreBE32(out + 4, r);
+    THalves h = Enter(in);
+    Pass<false>(h, schedule.data());
+    Leave(h, out);
 }
 
 TVX_3des::TVX_3des()
@@ -340,24 +373,16 @@ void TVX_3des::ExpandKey(std::span<const std::uint8_t> key, std::uint32_t sizeBi
 
 void TVX_3des::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) const
 {
-    std::uint32_t l = LoadBE32(in);
-    std::uint32_t r = LoadBE32(in + 4);
-    InitialPermutation(l, r);
-    Triple<true>(l, r, m_schedules);
-    FinalPermutation(l, r);
-    StoreBE32(out, l);
-    StoreBE32(out + 4, r);
+    THalves h = Enter(in);
+    Triple<true>(h, m_schedules);
+    Leave(h, out);
 }
 
 void TVX_3des::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) const
 {
-    std::uint32_t l = LoadBE32(in);
-    std::uint32_t r = LoadBE32(in + 4);
-    InitialPermutation(l, r);
-    Triple<false>(l, r, m_schedules);
-    FinalPermutation(l, r);
-    StoreBE32(out, l);
-    StoreBE32(out + 4, r);
+    THalves h = Enter(in);
+    Triple<false>(h, m_schedules);
+    Leave(h, out);
 }
 
 void TVX_3des::DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const
@@ -384,25 +409,15 @@ void TVX_3des::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std
     // The permutations are bit moves, so they commute with XOR: IP(P ^ C) = IP(P) ^ IP(C), and
     // IP(C) is the rounds' output before FP. The chain therefore stays in permuted form and only the
     // plain text's IP and the cipher text's FP remain, both off the serial path.
-    std::uint32_t l = LoadBE32(chain);
-    std::uint32_t r = LoadBE32(chain + 4);
-    InitialPermutation(l, r);
+    THalves h = Enter(chain);
     for (std::size_t b = 0; b < blocks; ++b, in += 8, out += 8) {
-        std::uint32_t pl = LoadBE32(in);
-        std::uint32_t pr = LoadBE32(in + 4);
-        InitialPermutation(pl, pr);
-        l ^= pl;
-        r ^= pr;
-        Triple<true>(l, r, m_schedules);
-        std::uint32_t cl = l;
-        std::uint32_t cr = r;
-        FinalPermutation(cl, cr);
-        StoreBE32(out, cl);
-        StoreBE32(out + 4, cr);
+        const THalves p = Enter(in);
+        h.l ^= p.l;
+        h.r ^= p.r;
+        Triple<true>(h, m_schedules);
+        Leave(h, out);
     }
-    FinalPermutation(l, r);
-    StoreBE32(chain, l);
-    StoreBE32(chain + 4, r);
+    Leave(h, chain);
 }
 
 bool TVX_3des::CheckVectors()

@@ -7,13 +7,14 @@
 #include <cstdint>
 
 // The DES machinery: the schedule of one 8-byte key and DES of one block under such a schedule.
-// A schedule holds 16 round keys of two words each, in the shape the combined S-box/P tables of
-// VXdes.cpp expect; it is used backwards for decryption.
+// A schedule holds 16 round keys of 64 bits, in the shape the combined S-box/P tables of VXdes.cpp
+// expect, then the XOR of each key's two neighbours (which the rounds fold in ahead of time); it is
+// used backwards for decryption.
 class TVX_customdes : public TVX_blockcipher64
 {
 public:
     static constexpr std::size_t kScheduleWords = 32;
-    using TSchedule = std::array<std::uint32_t, kScheduleWords>;
+    using TSchedule = std::array<std::uint64_t, kScheduleWords>;
 
 protected:
     TVX_customdes() = default;
