@@ -38,6 +38,8 @@ public:
     std::string_view ClassAlgorithm() const override { return kAlgorithm; }
     std::int32_t ClassMaxKeySize() const override { return kMaxKeySize; }
     static bool CheckVectors();
+    // Which way CBC decryption of many blocks goes on this processor under the current switches.
+    static std::string_view ActivePathName();
 
     void Wipe() override;
 
@@ -53,4 +55,6 @@ protected:
 private:
     // K1, K2, K3.
     std::array<TSchedule, 3> m_schedules{};
+    // The round keys as the 64-block decryption takes them: 3 passes x 16 rounds x 8 groups.
+    alignas(64) std::array<std::uint32_t, 3 * 16 * 8> m_laneKeys{};
 };
