@@ -302,7 +302,7 @@ void TripleBlocks(const std::array<TVX_customdes::TSchedule, 3>& s, const std::u
 }
 
 #if defined(VX_DES_VECTOR)
-// Decryption of 64 independent blocks at once with AVX-512 byte permutes. Each half is held in its
+// Triple DES of 64 independent blocks at once with AVX-512 byte permutes. Each half is held in its
 // expanded form E(H): eight vectors, vector t holding S-box input group t of all 64 blocks, one
 // block per byte. A 64-entry byte permute (VPERMB ignores the two top bits of each index) is then
 // one S-box for 64 blocks, and since E is linear the whole round stays in that form:
@@ -536,7 +536,8 @@ VX_VBMI inline void VectorPass(TGroups& x, TGroups& y, const std::uint32_t* keys
     }
 }
 
-VX_VBMI void DecryptVector(const std::uint32_t* keys, const std::uint8_t* in, std::uint8_t* out)
+// Encryption and decryption differ only in the order of the 48 round keys.
+VX_VBMI void TripleVector(const std::uint32_t* keys, const std::uint8_t* in, std::uint8_t* out)
 {
     const __m512i byteSwap = _mm512_set_epi64(0x08090a0b0c0d0e0fLL, 0x0001020304050607LL, 0x08090a0b0c0d0e0fLL,
                                               0x0001020304050607LL, 0x08090a0b0c0d0e0fLL, 0x0001020304050607LL,
@@ -640,12 +641,15 @@ void TVX_3des::ExpandKey(std::span<const std::uint8_t> key, std::uint32_t sizeBi
         DesSchedule(buffer.data() + 16, m_schedules[2]);
     }
     SecureFill(buffer, 0);
-    // The byte-sliced decryption takes each round key as eight 6-bit groups, each repeated in the
-    // four bytes of a word, in the order of the three passes: K3 backwards, K2, K1 backwards.
-    for (std::size_t pass = 0; pass < 3; ++pass) {
-        const TSchedule& schedule = m_schedules[2 - pass];
+    // The byte-sliced rounds take each round key as eight 6-bit groups, each repeated in the four
+    // bytes of a word, in the order the 48 rounds use them: for decryption K3 backwards, K2, K1
+    // backwards, then for encryption K1, K2 backwards, K3.
+    for (std::size_t pass = 0; pass < 6; ++pass) {
+        const bool decrypt = pass < 3;
+        const TSchedule& schedule = m_schedules[decrypt ? 2 - pass : pass - 3];
+        const bool backwards = (pass % 3 == 1) != decrypt;
         for (std::size_t n = 0; n < 16; ++n) {
-            const std::uint64_t key = schedule[pass == 1 ? n : 15 - n];
+            const std::uint64_t key = schedule[backwards ? 15 - n : n];
             for (std::size_t box = 0; box < 8; ++box) {
                 // The groups of odd S-boxes sit in the upper word (S1 on top), of even ones below.
                 const auto shift = static_cast<unsigned>(box % 2 == 0 ? 56 - 4 * box : 28 - 4 * box);
@@ -672,6 +676,13 @@ void TVX_3des::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) const
 
 void TVX_3des::DoEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const
 {
+#if defined(VX_DES_VECTOR)
+    if (blocks >= kVectorBlocks && VectorPathRuns()) {
+        for (; blocks >= kVectorBlocks; blocks -= kVectorBlocks, in += 8 * kVectorBlocks, out += 8 * kVectorBlocks) {
+            TripleVector(m_laneKeys.data() + kLaneKeysPerDirection, in, out);
+        }
+    }
+#endif
     const std::size_t done = blocks - blocks % kWide;
     TripleBlocks<true>(m_schedules, in, out, blocks);
     for (std::size_t b = done; blocks > 0; --blocks, ++b) {
@@ -684,7 +695,7 @@ void TVX_3des::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::s
 #if defined(VX_DES_VECTOR)
     if (blocks >= kVectorBlocks && VectorPathRuns()) {
         for (; blocks >= kVectorBlocks; blocks -= kVectorBlocks, in += 8 * kVectorBlocks, out += 8 * kVectorBlocks) {
-            DecryptVector(m_laneKeys.data(), in, out);
+            TripleVector(m_laneKeys.data(), in, out);
         }
     }
 #endif

@@ -38,7 +38,8 @@ public:
     std::string_view ClassAlgorithm() const override { return kAlgorithm; }
     std::int32_t ClassMaxKeySize() const override { return kMaxKeySize; }
     static bool CheckVectors();
-    // Which way CBC decryption of many blocks goes on this processor under the current switches.
+    // Which way many independent blocks (CBC decryption, CTR) go on this processor under the
+    // current switches.
     static std::string_view ActivePathName();
 
     void Wipe() override;
@@ -55,6 +56,8 @@ protected:
 private:
     // K1, K2, K3.
     std::array<TSchedule, 3> m_schedules{};
-    // The round keys as the 64-block decryption takes them: 3 passes x 16 rounds x 8 groups.
-    alignas(64) std::array<std::uint32_t, 3 * 16 * 8> m_laneKeys{};
+    // The round keys as the 64-block rounds take them: 3 passes x 16 rounds x 8 groups, for
+    // decryption, then for encryption.
+    static constexpr std::size_t kLaneKeysPerDirection = 3 * 16 * 8;
+    alignas(64) std::array<std::uint32_t, 2 * kLaneKeysPerDirection> m_laneKeys{};
 };
