@@ -137,6 +137,27 @@ inline std::uint64_t Round(std::uint64_t early, std::uint64_t x)
     return a ^ c;
 }
 
+// The same where `late` may come after the look-ups, as at the start of a pass: then the eight
+// look-ups combine first and `late` joins last.
+inline std::uint64_t RoundLate(std::uint64_t late, std::uint64_t x)
+{
+    std::uint64_t a = kSp[0][x & 255] ^ kSp[7][x >> 56];
+    std::uint64_t b = kSp[1][(x >> 8) & 255] ^ kSp[2][(x >> 16) & 255];
+    std::uint64_t c = kSp[3][(x >> 24) & 255] ^ kSp[4][(x >> 32) & 255];
+    std::uint64_t d = kSp[5][(x >> 40) & 255] ^ kSp[6][(x >> 48) & 255];
+    KeepScalar(a);
+    KeepScalar(b);
+    KeepScalar(c);
+    KeepScalar(d);
+    a ^= b;
+    c ^= d;
+    KeepScalar(a);
+    KeepScalar(c);
+    a ^= c;
+    KeepScalar(a);
+    return late ^ a;
+}
+
 // The initial permutation as five exchanges of bit groups between the halves; the result is rotated
 // left by one bit as the rounds expect.
 inline void InitialPermutation(std::uint32_t& l, std::uint32_t& r)
@@ -227,8 +248,9 @@ inline std::uint64_t Difference(const std::uint64_t* s, int n)
 template <bool Forward>
 inline void Pass(THalves& h, const std::uint64_t* s)
 {
+    // h.l is the last round's output of the DES before, finished well after h.r.
     std::uint64_t before = h.r ^ Key<Forward>(s, 0);
-    std::uint64_t x = Round(h.l ^ Key<Forward>(s, 1), before);
+    std::uint64_t x = RoundLate(h.l ^ Key<Forward>(s, 1), before);
 #pragma GCC unroll 16
     for (int n = 1; n < 15; ++n) {
         const std::uint64_t next = Round(before ^ Difference<Forward>(s, n), x);
