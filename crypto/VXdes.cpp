@@ -104,8 +104,7 @@ inline std::uint64_t Widen(std::uint32_t h)
 // The compiler packs independent halves into vector lanes, or folds an XOR tree into one long chain;
 // both cost more than they save here. An empty asm holding the value in a general register stops
 // either.
-template <class T>
-inline void KeepScalar(T& x)
+template <class T> inline void KeepScalar(T& x)
 {
 #if defined(__GNUC__)
     asm("" : "+r"(x));
@@ -229,14 +228,12 @@ inline void Leave(const THalves& h, std::uint8_t* out)
 
 // The round key K(n) of a pass run forwards or backwards through a schedule, and the difference
 // D(n) = K(n-1) ^ K(n+1), which the schedule keeps ready: reversing the order maps D onto itself.
-template <bool Forward>
-inline std::uint64_t Key(const std::uint64_t* s, int n)
+template <bool Forward> inline std::uint64_t Key(const std::uint64_t* s, int n)
 {
     return s[Forward ? n : 15 - n];
 }
 
-template <bool Forward>
-inline std::uint64_t Difference(const std::uint64_t* s, int n)
+template <bool Forward> inline std::uint64_t Difference(const std::uint64_t* s, int n)
 {
     return s[16 + (Forward ? n : 15 - n)];
 }
@@ -245,8 +242,7 @@ inline std::uint64_t Difference(const std::uint64_t* s, int n)
 // triple directly: its final and initial permutations cancel out. The rounds carry x(n), the input
 // of round n's F (a half XORed with its key), rather than the halves: x(n+1) = x(n-1) ^ D(n) ^
 // F(x(n)), where x(n-1) ^ D(n) is ready early, so the key costs the chain of rounds nothing.
-template <bool Forward>
-inline void Pass(THalves& h, const std::uint64_t* s)
+template <bool Forward> inline void Pass(THalves& h, const std::uint64_t* s)
 {
     // h.l is the last round's output of the DES before, finished well after h.r.
     std::uint64_t before = h.r ^ Key<Forward>(s, 0);
@@ -263,8 +259,7 @@ inline void Pass(THalves& h, const std::uint64_t* s)
 
 // The same for kWide independent blocks side by side, so that their table look-ups overlap
 // instead of waiting on one another. Named scalars, not arrays: they must stay in registers.
-template <bool Forward>
-inline void PassWide(THalves& h0, THalves& h1, THalves& h2, THalves& h3, const std::uint64_t* s)
+template <bool Forward> inline void PassWide(THalves& h0, THalves& h1, THalves& h2, THalves& h3, const std::uint64_t* s)
 {
     const std::uint64_t k0 = Key<Forward>(s, 0);
     const std::uint64_t k1 = Key<Forward>(s, 1);
@@ -293,8 +288,7 @@ inline void PassWide(THalves& h0, THalves& h1, THalves& h2, THalves& h3, const s
     h3 = {Round(b3 ^ k14, x3), x3 ^ k15};
 }
 
-template <bool Encrypt>
-inline void Triple(THalves& h, const std::array<TVX_customdes::TSchedule, 3>& s)
+template <bool Encrypt> inline void Triple(THalves& h, const std::array<TVX_customdes::TSchedule, 3>& s)
 {
     if constexpr (Encrypt) {
         Pass<true>(h, s[0].data());
@@ -442,10 +436,9 @@ VX_VBMI inline __m512i ByteTranspose()
 }
 
 // One exchange of bit groups between the halves of each 64-bit word (L above R); self-inverse.
-template <unsigned ShiftL, unsigned ShiftR, std::uint32_t Mask>
-VX_VBMI inline __m512i SwapLR(__m512i x)
+template <unsigned ShiftL, unsigned ShiftR, std::uint32_t Mask> VX_VBMI inline __m512i SwapLR(__m512i x)
 {
-    // (L >> shiftL) ^ (R >> shiftR) masked, moved back into L by shiftL and into R by shiftR.
+    // (L >> ShiftL) ^ (R >> ShiftR) masked, moved back into L by ShiftL and into R by ShiftR.
     const __m512i l = _mm512_srli_epi64(x, 32 + ShiftL);
     const __m512i r = _mm512_srli_epi64(x, ShiftR);
     const __m512i w = _mm512_and_si512(_mm512_xor_si512(l, r), _mm512_set1_epi64(Mask));
@@ -561,9 +554,9 @@ VX_VBMI inline void VectorPass(TGroups& x, TGroups& y, const std::uint32_t* keys
 // Encryption and decryption differ only in the order of the 48 round keys.
 VX_VBMI void TripleVector(const std::uint32_t* keys, const std::uint8_t* in, std::uint8_t* out)
 {
-    const __m512i byteSwap = _mm512_set_epi64(0x08090a0b0c0d0e0fLL, 0x0001020304050607LL, 0x08090a0b0c0d0e0fLL,
-                                              0x0001020304050607LL, 0x08090a0b0c0d0e0fLL, 0x0001020304050607LL,
-                                              0x08090a0b0c0d0e0fLL, 0x0001020304050607LL);
+    const __m512i byteSwap =
+        _mm512_set_epi64(0x08090a0b0c0d0e0fLL, 0x0001020304050607LL, 0x08090a0b0c0d0e0fLL, 0x0001020304050607LL,
+                         0x08090a0b0c0d0e0fLL, 0x0001020304050607LL, 0x08090a0b0c0d0e0fLL, 0x0001020304050607LL);
     TGroups words;
     for (std::size_t i = 0; i < 8; ++i) {
         const __m512i x = _mm512_shuffle_epi8(_mm512_loadu_si512(in + 64 * i), byteSwap);
