@@ -370,9 +370,15 @@ constexpr std::array<std::array<bool, 8>, 8> MakeFeeds()
 
 constexpr auto kFeeds = MakeFeeds();
 
+// VBMI (the byte permutes) is not one of the shared feature switches; it is asked for beside
+// Avx512, which confirms the system saves the wide registers and is the switch tests turn off.
+// The first call may come from a static constructor, before the runtime's own detection has run.
 bool VbmiDetected()
 {
-    static const bool detected = __builtin_cpu_supports("avx512vbmi");
+    static const bool detected = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx512vbmi") != 0;
+    }();
     return detected;
 }
 
