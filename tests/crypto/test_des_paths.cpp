@@ -23,6 +23,10 @@ bool VectorPathRuns()
     return TVX_3des::ActivePathName() != "portable";
 }
 
+// Block counts on both sides of the vector width (64) and of the scalar interleave (4), once and
+// twice over.
+constexpr std::size_t kBlockCounts[] = {1, 3, 4, 5, 63, 64, 65, 67, 100, 127, 128, 129, 130, 191, 192, 193};
+
 // The switch must reach the dispatch, or the comparisons below would test the portable path
 // against itself.
 TEST(TripleDesPaths, SwitchingAvx512OffSelectsThePortablePath)
@@ -61,16 +65,16 @@ TEST(TripleDesPaths, PublishedVectorsOnBothPaths)
     }
 }
 
-// Random keys of every length class and messages of 60 to 200 blocks (one batch of 64 and more,
-// some with a tail), split at an odd block across two calls, misaligned, and in place, byte for
-// byte against the portable path.
+// Random keys of every length class and messages of kBlockCounts blocks (some with a tail), split
+// at an odd block across two calls, misaligned, and in place, byte for byte against the portable
+// path.
 TEST(TripleDesPaths, RandomCbcRunsMatchThePortablePath)
 {
     if (!VectorPathRuns()) {
         GTEST_SKIP() << "this processor has no vector path for triple DES";
     }
     std::mt19937 rng(41);
-    for (std::size_t blocks = 60; blocks <= 200; blocks += 1 + rng() % 9) {
+    for (const std::size_t blocks : kBlockCounts) {
         const std::uint32_t bits = 64 * (1 + rng() % 3);
         const TBytes key = RandomBytes(rng, bits / 8);
         const TBytes iv = RandomBytes(rng, 8);
@@ -100,15 +104,15 @@ TEST(TripleDesPaths, RandomCbcRunsMatchThePortablePath)
     }
 }
 
-// CTR encrypts its counter blocks 64 at a time: random messages around that width, in place and
-// misaligned, against the portable path, counters carried across two calls.
+// CTR encrypts its counter blocks 64 at a time: random messages of kBlockCounts blocks and a tail,
+// in place and misaligned, against the portable path, the counter carried across two calls.
 TEST(TripleDesPaths, RandomCtrRunsMatchThePortablePath)
 {
     if (!VectorPathRuns()) {
         GTEST_SKIP() << "this processor has no vector path for triple DES";
     }
     std::mt19937 rng(42);
-    for (std::size_t blocks = 60; blocks <= 200; blocks += 1 + rng() % 9) {
+    for (const std::size_t blocks : kBlockCounts) {
         const std::uint32_t bits = 64 * (1 + rng() % 3);
         const TBytes key = RandomBytes(rng, bits / 8);
         const TBytes iv = RandomBytes(rng, 8);
