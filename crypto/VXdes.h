@@ -59,5 +59,5 @@ private:
     // The round keys as the 64-block rounds take them: 3 passes x 16 rounds x 8 groups, for
     // decryption, then for encryption.
     static constexpr std::size_t kLaneKeysPerDirection = 3 * 16 * 8;
-    alignas(64) std::array<std::uint32_t, 2 * kLaneKeysPerDirection> m_laneKeys{};
+    std::array<std::uint32_t, 2 * kLaneKeysPerDirection> m_laneKeys{};
 };
