@@ -7,13 +7,14 @@
 #include <cstdint>
 
 // The DES machinery: the schedule of one 8-byte key and DES of one block under such a schedule.
-// A schedule holds 16 round keys of two words each, in the shape the combined S-box/P tables of
-// VXdes.cpp expect; it is used backwards for decryption.
+// A schedule holds 16 round keys of 64 bits, in the shape the combined S-box/P tables of VXdes.cpp
+// expect, then the XOR of each key's two neighbours (which the rounds fold in ahead of time); it is
+// used backwards for decryption.
 class TVX_customdes : public TVX_blockcipher64
 {
 public:
     static constexpr std::size_t kScheduleWords = 32;
-    using TSchedule = std::array<std::uint32_t, kScheduleWords>;
+    using TSchedule = std::array<std::uint64_t, kScheduleWords>;
 
 protected:
     TVX_customdes() = default;
@@ -37,6 +38,9 @@ public:
     std::string_view ClassAlgorithm() const override { return kAlgorithm; }
     std::int32_t ClassMaxKeySize() const override { return kMaxKeySize; }
     static bool CheckVectors();
+    // Which way many independent blocks (CBC decryption, CTR) go on this processor under the
+    // current switches.
+    static std::string_view ActivePathName();
 
     void Wipe() override;
 
@@ -52,4 +56,8 @@ protected:
 private:
     // K1, K2, K3.
     std::array<TSchedule, 3> m_schedules{};
+    // The round keys as the 64-block rounds take them: 3 passes x 16 rounds x 8 groups, for
+    // decryption, then for encryption.
+    static constexpr std::size_t kLaneKeysPerDirection = 3 * 16 * 8;
+    std::array<std::uint32_t, 2 * kLaneKeysPerDirection> m_laneKeys{};
 };
