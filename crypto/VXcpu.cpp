@@ -78,14 +78,17 @@ std::uint32_t Detect()
     if (avx512) {
         found |= Bit(TVXCpuFeature::Avx512);
     }
-    // Not every compiler knows "vaes" and "gfni" as feature names, so their bits (leaf 7, ECX bits 9
-    // and 8) are read directly; they are only usable with the wide registers the AVX checks confirm.
+    // Not every compiler knows "vaes", "gfni" and "avx512vbmi" as feature names, so their bits (leaf 7,
+    // ECX bits 9, 8 and 1) are read directly; they are only usable with the wide registers the AVX checks confirm.
     const TCpuid leaf7 = Leaf(7);
     if (avx2 && (leaf7.ecx & (1u << 9)) != 0 && (found & Bit(TVXCpuFeature::AesNi)) != 0) {
         found |= Bit(TVXCpuFeature::Vaes);
     }
     if (avx2 && (leaf7.ecx & (1u << 8)) != 0) {
         found |= Bit(TVXCpuFeature::Gfni);
+    }
+    if (avx512 && (leaf7.ecx & (1u << 1)) != 0) {
+        found |= Bit(TVXCpuFeature::Vbmi);
     }
     if (GathersAreFast(avx2)) {
         found |= Bit(TVXCpuFeature::FastGather);
@@ -103,8 +106,8 @@ std::uint32_t Detected()
 std::atomic<std::uint32_t> g_switchedOff{0};
 std::atomic<std::uint32_t> g_forcedOn{0};
 
-constexpr std::array<std::string_view, kVXCpuFeatureCount> kNames = {"aes-ni", "avx2", "avx512",
-                                                                     "vaes",   "gfni", "fast-gather"};
+constexpr std::array<std::string_view, kVXCpuFeatureCount> kNames = {"aes-ni", "avx2",        "avx512", "vaes",
+                                                                     "gfni",   "fast-gather", "vbmi"};
 
 } // namespace
 

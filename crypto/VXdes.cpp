@@ -370,18 +370,6 @@ constexpr std::array<std::array<bool, 8>, 8> MakeFeeds()
 
 constexpr auto kFeeds = MakeFeeds();
 
-// VBMI (the byte permutes) is not one of the shared feature switches; it is asked for beside
-// Avx512, which confirms the system saves the wide registers and is the switch tests turn off.
-// The first call may come from a static constructor, before the runtime's own detection has run.
-bool VbmiDetected()
-{
-    static const bool detected = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx512vbmi") != 0;
-    }();
-    return detected;
-}
-
 // GCC 12's AVX-512 intrinsics fill their "undefined" operands by self-initialisation, which its own
 // uninitialised-use analysis then reports once they are inlined here.
 #pragma GCC diagnostic push
@@ -392,7 +380,7 @@ bool VbmiDetected()
 
 bool VectorPathRuns()
 {
-    return VXCpuHas(TVXCpuFeature::Avx512) && VbmiDetected();
+    return VXCpuHas(TVXCpuFeature::Avx512) && VXCpuHas(TVXCpuFeature::Vbmi);
 }
 
 #define VX_VBMI __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi")))

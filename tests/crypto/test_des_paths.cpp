@@ -27,12 +27,14 @@ bool VectorPathRuns()
 // twice over.
 constexpr std::size_t kBlockCounts[] = {1, 3, 4, 5, 63, 64, 65, 67, 100, 127, 128, 129, 130, 191, 192, 193};
 
-// The switch must reach the dispatch, or the comparisons below would test the portable path
+// The switches must reach the dispatch, or the comparisons below would test the portable path
 // against itself.
-TEST(TripleDesPaths, SwitchingAvx512OffSelectsThePortablePath)
+TEST(TripleDesPaths, SwitchingAvx512OrVbmiOffSelectsThePortablePath)
 {
-    const TPortable portable;
-    EXPECT_EQ(TVX_3des::ActivePathName(), "portable");
+    for (const auto feature : {TVXCpuFeature::Avx512, TVXCpuFeature::Vbmi}) {
+        const TVXCpuFeaturesOff off{feature};
+        EXPECT_EQ(TVX_3des::ActivePathName(), "portable") << VXCpuFeatureName(feature);
+    }
 }
 
 // Every published vector, its cipher block repeated over 130 blocks (two batches of 64, then two
