@@ -37,6 +37,8 @@ private:
     std::uint32_t F(std::uint32_t x) const;
     void EncryptWords(std::uint32_t& l, std::uint32_t& r) const;
     void DecryptWords(std::uint32_t& l, std::uint32_t& r) const;
+    template <int N> void DecryptSideBySide(const std::uint8_t* in, std::uint8_t* out) const;
+    void DecryptScalar(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const;
 
     std::array<std::array<std::uint32_t, 256>, 4> m_s{};
     std::array<std::uint32_t, 18> m_p{};
