@@ -90,6 +90,9 @@ std::uint32_t Detect()
     if (GathersAreFast(avx2)) {
         found |= Bit(TVXCpuFeature::FastGather);
     }
+    if (__builtin_cpu_supports("bmi") != 0 && __builtin_cpu_supports("bmi2") != 0) {
+        found |= Bit(TVXCpuFeature::Bmi);
+    }
 #endif
     return found;
 }
@@ -103,8 +106,8 @@ std::uint32_t Detected()
 std::atomic<std::uint32_t> g_switchedOff{0};
 std::atomic<std::uint32_t> g_forcedOn{0};
 
-constexpr std::array<std::string_view, kVXCpuFeatureCount> kNames = {"aes-ni", "avx2", "avx512",
-                                                                     "vaes",   "gfni", "fast-gather"};
+constexpr std::array<std::string_view, kVXCpuFeatureCount> kNames = {"aes-ni", "avx2",        "avx512", "vaes",
+                                                                     "gfni",   "fast-gather", "bmi"};
 
 } // namespace
 

@@ -18,6 +18,7 @@ enum class TVXCpuFeature : std::uint8_t
     Vaes,       // vector AES on 256/512-bit registers
     Gfni,       // Galois-field affine instructions
     FastGather, // vector gathers fast enough to beat scalar table look-ups (a vendor rule, not a CPUID bit)
+    Bmi,        // BMI1 and BMI2: bit-field extracts, shifts and rotations that leave their source intact
     Count
 };
 
