@@ -540,8 +540,6 @@ void TVX_blowfish::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out,
     CbcEncryptChain<TShiftBytes>(in, out, blocks, chain);
 }
 
-namespace
-{
 // GCC would pack the blocks in flight into vector lanes and then move every table index back out
 // of them one at a time, which loses what the interleaving gains.
 #if defined(__GNUC__) && !defined(__clang__)
@@ -549,8 +547,6 @@ namespace
 #else
 #define VX_NO_VECTORIZE
 #endif
-
-} // namespace
 
 // N blocks go through the rounds side by side: one block's rounds are a chain of table look-ups,
 // each waiting for the last, and independent chains fill those waits. Eight is where the gain ends

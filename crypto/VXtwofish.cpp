@@ -523,11 +523,12 @@ struct TVX_twofish::TBitFieldBytes
 
 // Keeps the compiler from regrouping a sum or an XOR: the grouping written is the one that lets the
 // operands ready first combine while the last is still on its way.
-#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12
+#if defined(__has_builtin)
+#if __has_builtin(__builtin_assoc_barrier)
 #define VX_GROUP(x) __builtin_assoc_barrier(x)
-#elif defined(__clang__)
-#define VX_GROUP(x) __builtin_assoc_barrier(x)
-#else
+#endif
+#endif
+#ifndef VX_GROUP
 #define VX_GROUP(x) (x)
 #endif
 
