@@ -34,9 +34,18 @@ protected:
                             std::uint8_t* chain) const override;
 
 private:
-    std::uint32_t F(std::uint32_t x) const;
-    void EncryptWords(std::uint32_t& l, std::uint32_t& r) const;
+    // How F takes the bytes of its input apart: by shifts and masks, or by bit-field extracts.
+    struct TShiftBytes;
+    struct TBitFieldBytes;
+
+    template <class TBytes> std::uint32_t F(std::uint32_t x) const;
+    template <class TBytes> void EncryptWords(std::uint32_t& l, std::uint32_t& r) const;
     void DecryptWords(std::uint32_t& l, std::uint32_t& r) const;
+    template <int N> void DecryptSideBySide(const std::uint8_t* in, std::uint8_t* out) const;
+    void DecryptScalar(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const;
+    template <class TBytes>
+    void CbcEncryptChain(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks, std::uint8_t* chain) const;
+    void CbcEncryptBitFields(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks, std::uint8_t* chain) const;
 
     std::array<std::array<std::uint32_t, 256>, 4> m_s{};
     std::array<std::uint32_t, 18> m_p{};

@@ -93,6 +93,9 @@ std::uint32_t Detect()
     if (GathersAreFast(avx2)) {
         found |= Bit(TVXCpuFeature::FastGather);
     }
+    if (__builtin_cpu_supports("bmi") != 0 && __builtin_cpu_supports("bmi2") != 0) {
+        found |= Bit(TVXCpuFeature::Bmi);
+    }
 #endif
     return found;
 }
@@ -107,7 +110,7 @@ std::atomic<std::uint32_t> g_switchedOff{0};
 std::atomic<std::uint32_t> g_forcedOn{0};
 
 constexpr std::array<std::string_view, kVXCpuFeatureCount> kNames = {"aes-ni", "avx2",        "avx512", "vaes",
-                                                                     "gfni",   "fast-gather", "vbmi"};
+                                                                     "gfni",   "fast-gather", "vbmi", "bmi"};
 
 } // namespace
 

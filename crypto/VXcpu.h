@@ -19,6 +19,7 @@ enum class TVXCpuFeature : std::uint8_t
     Gfni,       // Galois-field affine instructions
     FastGather, // vector gathers fast enough to beat scalar table look-ups (a vendor rule, not a CPUID bit)
     Vbmi,       // AVX-512 byte permutes across a whole register (VBMI)
+    Bmi,        // BMI1 and BMI2: bit-field extracts, shifts and rotations that leave their source intact
     Count
 };
 

@@ -11,7 +11,11 @@
 // realign the stack for 32-byte spills, and AVX code faults there.
 #if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__) && !defined(_WIN32)
 #define VX_TWOFISH_GATHER 1
+#endif
+#if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__)
 #include <immintrin.h>
+// Scalar code only, so MinGW builds it too.
+#define VX_TWOFISH_BMI 1
 #endif
 
 namespace
@@ -495,31 +499,72 @@ void TVX_twofish::ExpandKey(std::span<const std::uint8_t> key, std::uint32_t siz
     SecureFill(sboxKey, 0);
 }
 
-inline std::uint32_t TVX_twofish::G0(std::uint32_t x) const
+// The table indices, 64-bit so that none needs a zero-extension of its own before it addresses a
+// table.
+struct TVX_twofish::TShiftBytes
 {
-    return m_s[0][x & 255] ^ m_s[1][(x >> 8) & 255] ^ m_s[2][(x >> 16) & 255] ^ m_s[3][x >> 24];
+    static std::uint64_t B3(std::uint64_t w) { return w >> 24; }
+    static std::uint64_t B2(std::uint64_t w) { return (w >> 16) & 255; }
+    static std::uint64_t B1(std::uint64_t w) { return (w >> 8) & 255; }
+    static std::uint64_t B0(std::uint64_t w) { return w & 255; }
+};
+
+#ifdef VX_TWOFISH_BMI
+// Byte 2 by one bit-field extract instead of a shift and a zero-extension: it is the last of the
+// four indices to be ready, and in CBC encryption every round waits for it.
+struct TVX_twofish::TBitFieldBytes
+{
+    static std::uint64_t B3(std::uint64_t w) { return w >> 24; }
+    [[gnu::target("bmi")]] static std::uint64_t B2(std::uint64_t w) { return _bextr_u64(w, 16, 8); }
+    static std::uint64_t B1(std::uint64_t w) { return (w >> 8) & 255; }
+    static std::uint64_t B0(std::uint64_t w) { return w & 255; }
+};
+#endif
+
+// Keeps the compiler from regrouping a sum or an XOR: the grouping written is the one that lets the
+// operands ready first combine while the last is still on its way.
+#if defined(__has_builtin)
+#if __has_builtin(__builtin_assoc_barrier)
+#define VX_GROUP(x) __builtin_assoc_barrier(x)
+#endif
+#endif
+#ifndef VX_GROUP
+#define VX_GROUP(x) (x)
+#endif
+
+// The four look-ups XORed as two pairs, so the result is two steps after the loads instead of three.
+template <class TBytes> inline std::uint32_t TVX_twofish::G0(std::uint32_t x) const
+{
+    const std::uint64_t w = x;
+    return VX_GROUP(m_s[0][TBytes::B0(w)] ^ m_s[1][TBytes::B1(w)]) ^
+           VX_GROUP(m_s[3][TBytes::B3(w)] ^ m_s[2][TBytes::B2(w)]);
 }
 
 // g of x rotated left by 8, without the rotation.
-inline std::uint32_t TVX_twofish::G1(std::uint32_t x) const
+template <class TBytes> inline std::uint32_t TVX_twofish::G1(std::uint32_t x) const
 {
-    return m_s[0][x >> 24] ^ m_s[1][x & 255] ^ m_s[2][(x >> 8) & 255] ^ m_s[3][(x >> 16) & 255];
+    const std::uint64_t w = x;
+    return VX_GROUP(m_s[0][TBytes::B3(w)] ^ m_s[1][TBytes::B0(w)]) ^
+           VX_GROUP(m_s[2][TBytes::B1(w)] ^ m_s[3][TBytes::B2(w)]);
 }
 
-// Two rounds per step so that the halves trade places by name instead of by copying.
+// Two rounds per step so that the halves trade places by name instead of by copying. The half that
+// is rotated right after its XOR is ready a step later than the other, so its g value t0 is added
+// last, after t1 and the round key.
+template <class TBytes>
 inline void TVX_twofish::EncryptWords(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c, std::uint32_t& d) const
 {
     const std::uint32_t* k = m_k.data() + 8;
 #pragma GCC unroll 8
     for (int r = 0; r < 8; ++r, k += 4) {
-        std::uint32_t t0 = G0(a);
-        std::uint32_t t1 = G1(b);
-        c = std::rotr(c ^ (t0 + t1 + k[0]), 1);
-        d = std::rotl(d, 1) ^ (t0 + 2 * t1 + k[1]);
-        t0 = G0(c);
-        t1 = G1(d);
-        a = std::rotr(a ^ (t0 + t1 + k[2]), 1);
-        b = std::rotl(b, 1) ^ (t0 + 2 * t1 + k[3]);
+        std::uint32_t t0 = G0<TBytes>(a);
+        std::uint32_t t1 = G1<TBytes>(b);
+        c = std::rotr(c ^ (t0 + VX_GROUP(t1 + k[0])), 1);
+        d = std::rotl(d, 1) ^ (t0 + VX_GROUP(2 * t1 + k[1]));
+        t0 = G0<TBytes>(c);
+        t1 = G1<TBytes>(d);
+        a = std::rotr(a ^ (t0 + VX_GROUP(t1 + k[2])), 1);
+        b = std::rotl(b, 1) ^ (t0 + VX_GROUP(2 * t1 + k[3]));
     }
 }
 
@@ -528,12 +573,12 @@ inline void TVX_twofish::DecryptWords(std::uint32_t& a, std::uint32_t& b, std::u
     const std::uint32_t* k = m_k.data() + 36;
 #pragma GCC unroll 8
     for (int r = 0; r < 8; ++r, k -= 4) {
-        std::uint32_t t0 = G0(c);
-        std::uint32_t t1 = G1(d);
+        std::uint32_t t0 = G0<TShiftBytes>(c);
+        std::uint32_t t1 = G1<TShiftBytes>(d);
         a = std::rotl(a, 1) ^ (t0 + t1 + k[2]);
         b = std::rotr(b ^ (t0 + 2 * t1 + k[3]), 1);
-        t0 = G0(a);
-        t1 = G1(b);
+        t0 = G0<TShiftBytes>(a);
+        t1 = G1<TShiftBytes>(b);
         c = std::rotl(c, 1) ^ (t0 + t1 + k[0]);
         d = std::rotr(d ^ (t0 + 2 * t1 + k[1]), 1);
     }
@@ -545,7 +590,7 @@ void TVX_twofish::DoEncryptBlock(const std::uint8_t* in, std::uint8_t* out) cons
     std::uint32_t b = LoadLE32(in + 4) ^ m_k[1];
     std::uint32_t c = LoadLE32(in + 8) ^ m_k[2];
     std::uint32_t d = LoadLE32(in + 12) ^ m_k[3];
-    EncryptWords(a, b, c, d);
+    EncryptWords<TShiftBytes>(a, b, c, d);
     StoreLE32(out, c ^ m_k[4]);
     StoreLE32(out + 4, d ^ m_k[5]);
     StoreLE32(out + 8, a ^ m_k[6]);
@@ -565,8 +610,9 @@ void TVX_twofish::DoDecryptBlock(const std::uint8_t* in, std::uint8_t* out) cons
     StoreLE32(out + 12, d ^ m_k[3]);
 }
 
-void TVX_twofish::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
-                                     std::uint8_t* chain) const
+template <class TBytes>
+[[gnu::always_inline]] inline void TVX_twofish::CbcEncryptChain(const std::uint8_t* in, std::uint8_t* out,
+                                                                std::size_t blocks, std::uint8_t* chain) const
 {
     std::uint32_t a = LoadLE32(chain);
     std::uint32_t b = LoadLE32(chain + 4);
@@ -577,7 +623,7 @@ void TVX_twofish::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, 
         b ^= LoadLE32(in + 4) ^ m_k[1];
         c ^= LoadLE32(in + 8) ^ m_k[2];
         d ^= LoadLE32(in + 12) ^ m_k[3];
-        EncryptWords(a, b, c, d);
+        EncryptWords<TBytes>(a, b, c, d);
         const std::uint32_t na = c ^ m_k[4];
         const std::uint32_t nb = d ^ m_k[5];
         c = a ^ m_k[6];
@@ -593,6 +639,28 @@ void TVX_twofish::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, 
     StoreLE32(chain + 4, b);
     StoreLE32(chain + 8, c);
     StoreLE32(chain + 12, d);
+}
+
+#ifdef VX_TWOFISH_BMI
+[[gnu::target("bmi,bmi2"), gnu::flatten]] void TVX_twofish::CbcEncryptBitFields(const std::uint8_t* in,
+                                                                                std::uint8_t* out, std::size_t blocks,
+                                                                                std::uint8_t* chain) const
+{
+    CbcEncryptChain<TBitFieldBytes>(in, out, blocks, chain);
+}
+#endif
+
+// Each block waits for the one before, so only a shorter round helps here.
+void TVX_twofish::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks,
+                                     std::uint8_t* chain) const
+{
+#ifdef VX_TWOFISH_BMI
+    if (VXCpuHas(TVXCpuFeature::Bmi)) {
+        CbcEncryptBitFields(in, out, blocks, chain);
+        return;
+    }
+#endif
+    CbcEncryptChain<TShiftBytes>(in, out, blocks, chain);
 }
 
 namespace
@@ -629,15 +697,15 @@ VX_NO_VECTORIZE void TVX_twofish::DoEncryptBlocks(const std::uint8_t* in, std::u
         for (int r = 0; r < 8; ++r, k += 4) {
 #pragma GCC unroll 4
             for (std::size_t j = 0; j < kInFlight; ++j) {
-                const std::uint32_t t0 = G0(a[j]);
-                const std::uint32_t t1 = G1(b[j]);
+                const std::uint32_t t0 = G0<TShiftBytes>(a[j]);
+                const std::uint32_t t1 = G1<TShiftBytes>(b[j]);
                 c[j] = std::rotr(c[j] ^ (t0 + t1 + k[0]), 1);
                 d[j] = std::rotl(d[j], 1) ^ (t0 + 2 * t1 + k[1]);
             }
 #pragma GCC unroll 4
             for (std::size_t j = 0; j < kInFlight; ++j) {
-                const std::uint32_t t0 = G0(c[j]);
-                const std::uint32_t t1 = G1(d[j]);
+                const std::uint32_t t0 = G0<TShiftBytes>(c[j]);
+                const std::uint32_t t1 = G1<TShiftBytes>(d[j]);
                 a[j] = std::rotr(a[j] ^ (t0 + t1 + k[2]), 1);
                 b[j] = std::rotl(b[j], 1) ^ (t0 + 2 * t1 + k[3]);
             }
@@ -655,12 +723,10 @@ VX_NO_VECTORIZE void TVX_twofish::DoEncryptBlocks(const std::uint8_t* in, std::u
     }
 }
 
-VX_NO_VECTORIZE void TVX_twofish::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const
+template <class TBytes>
+[[gnu::always_inline]] inline void TVX_twofish::DecryptScalar(const std::uint8_t* in, std::uint8_t* out,
+                                                              std::size_t blocks) const
 {
-    const std::size_t vectorDone = VectorBlocks<false>(m_k.data(), m_s, in, out, blocks);
-    in += 16 * vectorDone;
-    out += 16 * vectorDone;
-    blocks -= vectorDone;
     for (; blocks >= kInFlight; blocks -= kInFlight, in += 16 * kInFlight, out += 16 * kInFlight) {
         std::uint32_t a[kInFlight], b[kInFlight], c[kInFlight], d[kInFlight];
 #pragma GCC unroll 4
@@ -675,15 +741,15 @@ VX_NO_VECTORIZE void TVX_twofish::DoDecryptBlocks(const std::uint8_t* in, std::u
         for (int r = 0; r < 8; ++r, k -= 4) {
 #pragma GCC unroll 4
             for (std::size_t j = 0; j < kInFlight; ++j) {
-                const std::uint32_t t0 = G0(c[j]);
-                const std::uint32_t t1 = G1(d[j]);
+                const std::uint32_t t0 = G0<TBytes>(c[j]);
+                const std::uint32_t t1 = G1<TBytes>(d[j]);
                 a[j] = std::rotl(a[j], 1) ^ (t0 + t1 + k[2]);
                 b[j] = std::rotr(b[j] ^ (t0 + 2 * t1 + k[3]), 1);
             }
 #pragma GCC unroll 4
             for (std::size_t j = 0; j < kInFlight; ++j) {
-                const std::uint32_t t0 = G0(a[j]);
-                const std::uint32_t t1 = G1(b[j]);
+                const std::uint32_t t0 = G0<TBytes>(a[j]);
+                const std::uint32_t t1 = G1<TBytes>(b[j]);
                 c[j] = std::rotl(c[j], 1) ^ (t0 + t1 + k[0]);
                 d[j] = std::rotr(d[j] ^ (t0 + 2 * t1 + k[1]), 1);
             }
@@ -699,6 +765,29 @@ VX_NO_VECTORIZE void TVX_twofish::DoDecryptBlocks(const std::uint8_t* in, std::u
     for (; blocks > 0; --blocks, in += 16, out += 16) {
         DoDecryptBlock(in, out);
     }
+}
+
+#ifdef VX_TWOFISH_BMI
+[[gnu::target("bmi,bmi2"), gnu::flatten]] VX_NO_VECTORIZE void
+TVX_twofish::DecryptBitFields(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const
+{
+    DecryptScalar<TBitFieldBytes>(in, out, blocks);
+}
+#endif
+
+VX_NO_VECTORIZE void TVX_twofish::DoDecryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const
+{
+    const std::size_t vectorDone = VectorBlocks<false>(m_k.data(), m_s, in, out, blocks);
+    in += 16 * vectorDone;
+    out += 16 * vectorDone;
+    blocks -= vectorDone;
+#ifdef VX_TWOFISH_BMI
+    if (VXCpuHas(TVXCpuFeature::Bmi)) {
+        DecryptBitFields(in, out, blocks);
+        return;
+    }
+#endif
+    DecryptScalar<TShiftBytes>(in, out, blocks);
 }
 
 bool TVX_twofish::CheckVectors()

@@ -37,10 +37,20 @@ protected:
                             std::uint8_t* chain) const override;
 
 private:
-    std::uint32_t G0(std::uint32_t x) const;
-    std::uint32_t G1(std::uint32_t x) const;
+    // How g takes the bytes of its input apart: by shifts and masks, or with a bit-field extract.
+    struct TShiftBytes;
+    struct TBitFieldBytes;
+
+    template <class TBytes> std::uint32_t G0(std::uint32_t x) const;
+    template <class TBytes> std::uint32_t G1(std::uint32_t x) const;
+    template <class TBytes>
     void EncryptWords(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c, std::uint32_t& d) const;
     void DecryptWords(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c, std::uint32_t& d) const;
+    template <class TBytes>
+    void CbcEncryptChain(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks, std::uint8_t* chain) const;
+    void CbcEncryptBitFields(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks, std::uint8_t* chain) const;
+    template <class TBytes> void DecryptScalar(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const;
+    void DecryptBitFields(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const;
 
     // K0..K39: input whitening, output whitening, then two words per round.
     std::array<std::uint32_t, 40> m_k{};
