@@ -312,6 +312,38 @@ VX_TARGET_VAES256 void Wide256(const std::uint32_t* keys, std::uint8_t* chain, c
 #ifndef __clang__
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
+template <bool Decrypt, int Nr>
+VX_TARGET_VAES512 inline __m512i Rounds512(__m512i x, const __m512i* k)
+{
+#pragma GCC unroll 16
+    for (int r = 1; r < Nr; ++r) {
+        x = Decrypt ? _mm512_aesdec_epi128(x, k[r]) : _mm512_aesenc_epi128(x, k[r]);
+    }
+    return x;
+}
+
+// The last round, which for CBC decryption also adds the previous cipher blocks: they are folded
+// into its round key, since the round ends with that XOR.
+template <bool Decrypt, bool Cbc>
+VX_TARGET_VAES512 inline __m512i Last512(__m512i x, __m512i key, __m512i previous)
+{
+    if (Cbc) {
+        key = _mm512_xor_si512(key, previous);
+    }
+    return Decrypt ? _mm512_aesdeclast_epi128(x, key) : _mm512_aesenclast_epi128(x, key);
+}
+
+// The previous cipher block of every lane of `c`, whose first lane follows the top lane of `last`.
+VX_TARGET_VAES512 inline __m512i Previous512(__m512i c, __m512i last)
+{
+    return _mm512_alignr_epi64(c, last, 6);
+}
+
+// CBC decryption reads the previous cipher blocks again from the input instead of keeping the 32
+// blocks in registers:
+// the loop then holds only the round keys and its eight states, and no lane shuffles. The input is
+// read before any output of the same pass is stored, and the block that the next pass needs ahead
+// of its first one is kept in a register, so in == out is safe.
 template <bool Decrypt, bool Cbc, int Nr>
 VX_TARGET_VAES512 void Wide512(const std::uint32_t* keys, std::uint8_t* chain, const std::uint8_t* in,
                                std::uint8_t* out, std::size_t blocks)
@@ -322,14 +354,12 @@ VX_TARGET_VAES512 void Wide512(const std::uint32_t* keys, std::uint8_t* chain, c
         k[r] = _mm512_broadcast_i32x4(Load128(keys + 4 * r));
     }
     // The previous cipher block sits in the top lane of `last`.
-    __m512i last = Cbc ? _mm512_inserti32x4(_mm512_setzero_si512(), Load128(chain), 3) : _mm512_setzero_si512();
+    __m512i last = Cbc ? _mm512_broadcast_i32x4(Load128(chain)) : _mm512_setzero_si512();
     for (; blocks >= 32; blocks -= 32, in += 512, out += 512) {
-        __m512i c[8];
         __m512i x[8];
 #pragma GCC unroll 8
         for (int j = 0; j < 8; ++j) {
-            c[j] = _mm512_loadu_si512(in + 64 * j);
-            x[j] = _mm512_xor_si512(c[j], k[0]);
+            x[j] = _mm512_xor_si512(_mm512_loadu_si512(in + 64 * j), k[0]);
         }
 #pragma GCC unroll 16
         for (int r = 1; r < Nr; ++r) {
@@ -338,16 +368,13 @@ VX_TARGET_VAES512 void Wide512(const std::uint32_t* keys, std::uint8_t* chain, c
                 x[j] = Decrypt ? _mm512_aesdec_epi128(x[j], k[r]) : _mm512_aesenc_epi128(x[j], k[r]);
             }
         }
+        x[0] = Last512<Decrypt, Cbc>(x[0], k[Nr], Previous512(_mm512_loadu_si512(in), last));
 #pragma GCC unroll 8
-        for (int j = 0; j < 8; ++j) {
-            x[j] = Decrypt ? _mm512_aesdeclast_epi128(x[j], k[Nr]) : _mm512_aesenclast_epi128(x[j], k[Nr]);
-            if (Cbc) {
-                // Lanes (previous block, c0, c1, c2) of the pair (previous register, this one).
-                x[j] = _mm512_xor_si512(x[j], _mm512_alignr_epi64(c[j], j == 0 ? last : c[j - 1], 6));
-            }
+        for (int j = 1; j < 8; ++j) {
+            x[j] = Last512<Decrypt, Cbc>(x[j], k[Nr], _mm512_loadu_si512(in + 64 * j - 16));
         }
         if (Cbc) {
-            last = c[7];
+            last = _mm512_loadu_si512(in + 448);
         }
 #pragma GCC unroll 8
         for (int j = 0; j < 8; ++j) {
@@ -356,22 +383,24 @@ VX_TARGET_VAES512 void Wide512(const std::uint32_t* keys, std::uint8_t* chain, c
     }
     for (; blocks >= 4; blocks -= 4, in += 64, out += 64) {
         const __m512i c = _mm512_loadu_si512(in);
-        __m512i x = _mm512_xor_si512(c, k[0]);
-#pragma GCC unroll 16
-        for (int r = 1; r < Nr; ++r) {
-            x = Decrypt ? _mm512_aesdec_epi128(x, k[r]) : _mm512_aesenc_epi128(x, k[r]);
-        }
-        x = Decrypt ? _mm512_aesdeclast_epi128(x, k[Nr]) : _mm512_aesenclast_epi128(x, k[Nr]);
-        if (Cbc) {
-            x = _mm512_xor_si512(x, _mm512_alignr_epi64(c, last, 6));
-            last = c;
-        }
-        _mm512_storeu_si512(out, x);
+        const __m512i x = Rounds512<Decrypt, Nr>(_mm512_xor_si512(c, k[0]), k);
+        _mm512_storeu_si512(out, Last512<Decrypt, Cbc>(x, k[Nr], Previous512(c, last)));
+        last = c;
+    }
+    if (blocks > 0) {
+        // One to three blocks: one register through a copy, so nothing past either end is touched.
+        alignas(64) std::uint8_t part[64] = {};
+        std::memcpy(part, in, 16 * blocks);
+        const __m512i c = _mm512_load_si512(part);
+        const __m512i x = Rounds512<Decrypt, Nr>(_mm512_xor_si512(c, k[0]), k);
+        const __m512i result = Last512<Decrypt, Cbc>(x, k[Nr], Previous512(c, last));
+        last = _mm512_broadcast_i32x4(Load128(part + 16 * (blocks - 1)));
+        _mm512_store_si512(part, result);
+        std::memcpy(out, part, 16 * blocks);
     }
     if (Cbc) {
         Store128(chain, _mm512_extracti32x4_epi32(last, 3));
     }
-    WideNi<Decrypt, Cbc, Nr>(keys, chain, in, out, blocks);
 }
 #pragma GCC diagnostic pop
 
