@@ -339,21 +339,20 @@ VX_TARGET_VAES512 inline __m512i Previous512(__m512i c, __m512i last)
     return _mm512_alignr_epi64(c, last, 6);
 }
 
-// Fewer than four blocks through one register by way of a copy, so that nothing past either end of
-// the caller's buffers is touched; gives the new `last`.
+// Fewer than four blocks in one register. The masked loads and stores touch nothing past either end
+// of the caller's buffers (a masked-off lane does not even fault), and unlike a copy through the
+// stack they do not stall on a store that a wider load must wait for.
 template <bool Decrypt, bool Cbc, int Nr>
 VX_TARGET_VAES512 inline __m512i Part512(const __m512i* k, __m512i last, const std::uint8_t* in, std::uint8_t* out,
                                          std::size_t blocks)
 {
-    alignas(64) std::uint8_t part[64] = {};
-    std::memcpy(part, in, 16 * blocks);
-    const __m512i c = _mm512_load_si512(part);
+    const auto lanes = static_cast<__mmask8>((1u << (2 * blocks)) - 1);
+    const __m512i c = _mm512_maskz_loadu_epi64(lanes, in);
     const __m512i x = Rounds512<Decrypt, Nr>(_mm512_xor_si512(c, k[0]), k);
-    const __m512i result = Last512<Decrypt, Cbc>(x, k[Nr], Previous512(c, last));
-    last = _mm512_broadcast_i32x4(Load128(part + 16 * (blocks - 1)));
-    _mm512_store_si512(part, result);
-    std::memcpy(out, part, 16 * blocks);
-    return last;
+    _mm512_mask_storeu_epi64(out, lanes, Last512<Decrypt, Cbc>(x, k[Nr], Previous512(c, last)));
+    // The last block read, into every lane.
+    const auto top = static_cast<long long>(2 * (blocks - 1));
+    return _mm512_permutexvar_epi64(_mm512_set_epi64(top + 1, top, top + 1, top, top + 1, top, top + 1, top), c);
 }
 
 // CBC decryption reads the previous cipher blocks again from the input instead of keeping a
@@ -673,7 +672,9 @@ void TVX_rijndael::CbcDecrypt(std::span<const std::uint8_t> in, std::span<std::u
         }
         const std::size_t blocks = in.size() / 16;
         Wide<true, true>(path, m_rounds, m_decKeys.data(), m_chainBlock.data(), in.data(), out.data(), blocks);
-        TVX_blockcipher128::CbcDecrypt(in.subspan(blocks * 16), out.subspan(blocks * 16));
+        if (in.size() % 16 != 0) {
+            TVX_blockcipher128::CbcDecrypt(in.subspan(blocks * 16), out.subspan(blocks * 16));
+        }
         return;
     }
 #endif
