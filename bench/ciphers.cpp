@@ -19,9 +19,11 @@
 #include "crypto/VXtwofish.h"
 
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 class TFixedWriter final : public TVX_writestream
@@ -97,49 +99,38 @@ template <class TCipher> void Register(const std::string& name)
         ->Unit(benchmark::kMillisecond);
 }
 
-// Decryption on each path this processor can run, the gather paths forced on whatever the vendor
-// rule says: the figures the rule for FastGather is set from. Not in compare.sh's groups.
-template <class TCipher> void RegisterPaths(const std::string& name)
+// One cipher through the stream with some features switched off (and, for the gather kernels,
+// FastGather counted as present whatever the vendor rule says): the figures each path choice is
+// made from. compare.sh's groups leave these "-path-" entries out.
+template <class TCipher, bool Encrypt>
+void RegisterPath(const std::string& name, std::initializer_list<TVXCpuFeature> off, bool forceGather = false)
 {
-    auto portable = [](benchmark::State& state) {
-        const TVXCpuFeaturesOff off{TVXCpuFeature::FastGather, TVXCpuFeature::Avx512, TVXCpuFeature::Avx2};
-        BM_Stream<TCipher, false>(state);
-    };
-    auto avx2 = [](benchmark::State& state) {
-        VXCpuForceOn(TVXCpuFeature::FastGather, true);
-        {
-            const TVXCpuFeaturesOff off{TVXCpuFeature::Avx512};
-            BM_Stream<TCipher, false>(state);
+    const std::vector<TVXCpuFeature> features(off);
+    const auto run = [features, forceGather](benchmark::State& state) {
+        VXCpuForceOn(TVXCpuFeature::FastGather, forceGather);
+        for (const auto feature : features) {
+            VXCpuSwitchOff(feature, true);
+        }
+        BM_Stream<TCipher, Encrypt>(state);
+        for (const auto feature : features) {
+            VXCpuSwitchOff(feature, false);
         }
         VXCpuForceOn(TVXCpuFeature::FastGather, false);
     };
-    auto avx512 = [](benchmark::State& state) {
-        VXCpuForceOn(TVXCpuFeature::FastGather, true);
-        BM_Stream<TCipher, false>(state);
-        VXCpuForceOn(TVXCpuFeature::FastGather, false);
-    };
-    benchmark::RegisterBenchmark((name + "-path-portable/decrypt").c_str(), portable)->Unit(benchmark::kMillisecond);
-    if (VXCpuDetected(TVXCpuFeature::Avx2)) {
-        benchmark::RegisterBenchmark((name + "-path-avx2/decrypt").c_str(), avx2)->Unit(benchmark::kMillisecond);
-    }
-    if (VXCpuDetected(TVXCpuFeature::Avx512)) {
-        benchmark::RegisterBenchmark((name + "-path-avx512/decrypt").c_str(), avx512)->Unit(benchmark::kMillisecond);
-    }
+    benchmark::RegisterBenchmark((name + (Encrypt ? "/encrypt" : "/decrypt")).c_str(), run)
+        ->Unit(benchmark::kMillisecond);
 }
 
-// Triple DES decryption on the portable rounds and, where the processor has AVX-512 VBMI, on the
-// 64-block byte permutes; switching Avx512 off reaches the portable rounds.
-void RegisterTripleDesPaths()
+// Decryption on the portable code and on each gather path this processor can run.
+template <class TCipher> void RegisterGatherPaths(const std::string& name)
 {
-    auto portable = [](benchmark::State& state) {
-        const TVXCpuFeaturesOff off{TVXCpuFeature::Avx512};
-        BM_Stream<TVX_3des, false>(state);
-    };
-    benchmark::RegisterBenchmark("3DES-path-portable/decrypt", portable)->Unit(benchmark::kMillisecond);
-    if (TVX_3des::ActivePathName() != "portable") {
-        benchmark::RegisterBenchmark(("3DES-path-" + std::string(TVX_3des::ActivePathName()) + "/decrypt").c_str(),
-                                     &BM_Stream<TVX_3des, false>)
-            ->Unit(benchmark::kMillisecond);
+    using enum TVXCpuFeature;
+    RegisterPath<TCipher, false>(name + "-path-portable", {FastGather, Avx512, Avx2});
+    if (VXCpuDetected(Avx2)) {
+        RegisterPath<TCipher, false>(name + "-path-avx2", {Avx512}, true);
+    }
+    if (VXCpuDetected(Avx512)) {
+        RegisterPath<TCipher, false>(name + "-path-avx512", {}, true);
     }
 }
 
@@ -147,17 +138,36 @@ void RegisterTripleDesPaths()
 // without it. Name/* against these is what the bit-field extracts gain.
 template <class TCipher> void RegisterWithoutBmi(const std::string& name)
 {
-    auto encrypt = [](benchmark::State& state) {
-        const TVXCpuFeaturesOff off{TVXCpuFeature::Bmi};
-        BM_Stream<TCipher, true>(state);
-    };
-    auto decrypt = [](benchmark::State& state) {
-        const TVXCpuFeaturesOff off{TVXCpuFeature::Bmi};
-        BM_Stream<TCipher, false>(state);
-    };
     if (VXCpuDetected(TVXCpuFeature::Bmi)) {
-        benchmark::RegisterBenchmark((name + "-path-nobmi/encrypt").c_str(), encrypt)->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark((name + "-path-nobmi/decrypt").c_str(), decrypt)->Unit(benchmark::kMillisecond);
+        RegisterPath<TCipher, true>(name + "-path-nobmi", {TVXCpuFeature::Bmi});
+        RegisterPath<TCipher, false>(name + "-path-nobmi", {TVXCpuFeature::Bmi});
+    }
+}
+
+// Rijndael's decryption on each AES path this processor has: the figures its choice between 256-
+// and 512-bit registers is made from.
+void RegisterRijndaelPaths()
+{
+    using enum TVXCpuFeature;
+    if (!VXCpuDetected(AesNi)) {
+        return;
+    }
+    RegisterPath<TVX_rijndael, false>("Rijndael-path-aes-ni", {Vaes});
+    if (VXCpuDetected(Vaes) && VXCpuDetected(Avx2)) {
+        RegisterPath<TVX_rijndael, false>("Rijndael-path-vaes-256", {Avx512});
+    }
+    if (VXCpuDetected(Vaes) && VXCpuDetected(Avx512)) {
+        RegisterPath<TVX_rijndael, false>("Rijndael-path-vaes-512", {});
+    }
+}
+
+// Triple DES decryption on the portable rounds and, where the processor has AVX-512 VBMI, on the
+// 64-block byte permutes.
+void RegisterTripleDesPaths()
+{
+    RegisterPath<TVX_3des, false>("3DES-path-portable", {TVXCpuFeature::Avx512});
+    if (TVX_3des::ActivePathName() != "portable") {
+        RegisterPath<TVX_3des, false>("3DES-path-" + std::string(TVX_3des::ActivePathName()), {});
     }
 }
 
@@ -195,7 +205,8 @@ const bool kRegistered = [] {
     benchmark::AddCustomContext("vx_cpu_model", VXCpuModel());
     benchmark::AddCustomContext("vx_cpu_features", CpuFeatures());
     benchmark::AddCustomContext("vx_paths", "Rijndael " + std::string(TVX_rijndael::ActivePathName()) + ", Serpent " +
-                                                std::string(TVX_serpent::ActivePathName()));
+                                                std::string(TVX_serpent::ActivePathName()) + ", 3DES " +
+                                                std::string(TVX_3des::ActivePathName()));
     Register<TVX_blowfish>("Blowfish");
     Register<TVX_rijndael>("Rijndael");
     Register<TVX_twofish>("Twofish");
@@ -209,12 +220,13 @@ const bool kRegistered = [] {
     Register<TVX_misty1>("Misty1");
     Register<TVX_rc2>("RC2");
     Register<TVX_tea>("Tea");
-    RegisterPaths<TVX_twofish>("Twofish");
-    RegisterPaths<TVX_blowfish>("Blowfish");
+    RegisterGatherPaths<TVX_twofish>("Twofish");
+    RegisterGatherPaths<TVX_blowfish>("Blowfish");
     RegisterWithoutBmi<TVX_twofish>("Twofish");
     RegisterWithoutBmi<TVX_blowfish>("Blowfish");
-    RegisterPaths<TVX_rc2>("RC2");
+    RegisterGatherPaths<TVX_rc2>("RC2");
     RegisterTripleDesPaths();
+    RegisterRijndaelPaths();
     benchmark::RegisterBenchmark("MD5/hash", &BM_Md5)->Unit(benchmark::kMillisecond);
     return true;
 }();
