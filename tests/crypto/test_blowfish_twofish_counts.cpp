@@ -4,11 +4,11 @@
 #include "crypto/VXtwofish.h"
 #include "tests/support/CipherCalls.h"
 #include "tests/support/CpuFeatures.h"
+#include "tests/support/CryptoppCbc.h"
 #include "tests/support/VectorFile.h"
 
 #include <algorithm>
 #include <cryptopp/blowfish.h>
-#include <cryptopp/modes.h>
 #include <cryptopp/twofish.h>
 #include <gtest/gtest.h>
 #include <random>
@@ -16,20 +16,6 @@
 #include <vector>
 
 namespace {
-
-// CBC with an explicit IV and whole blocks, where the framework's rule and the textbook mode agree.
-template <class TOracle> TBytes OracleCbc(bool encrypt, const TBytes& key, const TBytes& iv, const TBytes& in)
-{
-    TBytes out(in.size());
-    if (encrypt) {
-        typename CryptoPP::CBC_Mode<TOracle>::Encryption mode(key.data(), key.size(), iv.data());
-        mode.ProcessData(out.data(), in.data(), in.size());
-    } else {
-        typename CryptoPP::CBC_Mode<TOracle>::Decryption mode(key.data(), key.size(), iv.data());
-        mode.ProcessData(out.data(), in.data(), in.size());
-    }
-    return out;
-}
 
 // Counts from one block to past two groups of eight, every remainder after them, and the edges of
 // the framework's batches (64 Blowfish blocks, 32 Twofish blocks), where a group may straddle two.

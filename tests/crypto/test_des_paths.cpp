@@ -53,14 +53,7 @@ TEST(TripleDesPaths, PublishedVectorsOnBothPaths)
         const TBytes usedKey(key.begin(), key.begin() + bits / 8);
         const TBytes plain = record.Bytes("plain");
         const TBytes cipher = record.Bytes("cipher");
-        TBytes data;
-        TBytes expected;
-        for (std::size_t b = 0; b < blocks; ++b) {
-            data.insert(data.end(), cipher.begin(), cipher.end());
-            for (std::size_t i = 0; i < 8; ++i) {
-                expected.push_back(static_cast<std::uint8_t>(plain[i] ^ (b == 0 ? 0 : cipher[i])));
-            }
-        }
+        const auto [data, expected] = RepeatedCbcVector(plain, cipher, blocks);
         EXPECT_EQ(ToHex(CbcDecrypt<TVX_3des>(usedKey, bits, TBytes(8, 0), data)), ToHex(expected));
         const TPortable portable;
         EXPECT_EQ(ToHex(CbcDecrypt<TVX_3des>(usedKey, bits, TBytes(8, 0), data)), ToHex(expected));

@@ -4,9 +4,9 @@
 #include "crypto/VXtwofish.h"
 #include "tests/support/CipherCalls.h"
 #include "tests/support/CpuFeatures.h"
+#include "tests/support/CryptoppCbc.h"
 #include "tests/support/VectorFile.h"
 
-#include <cryptopp/modes.h>
 #include <cryptopp/serpent.h>
 #include <cryptopp/twofish.h>
 #include <gtest/gtest.h>
@@ -14,21 +14,6 @@
 #include <vector>
 
 namespace {
-
-// CBC with an explicit IV and a whole number of blocks, where the framework's rule and the
-// textbook mode coincide.
-template <class TOracle> TBytes OracleCbc(bool encrypt, const TBytes& key, const TBytes& iv, const TBytes& in)
-{
-    TBytes out(in.size());
-    if (encrypt) {
-        typename CryptoPP::CBC_Mode<TOracle>::Encryption mode(key.data(), key.size(), iv.data());
-        mode.ProcessData(out.data(), in.data(), in.size());
-    } else {
-        typename CryptoPP::CBC_Mode<TOracle>::Decryption mode(key.data(), key.size(), iv.data());
-        mode.ProcessData(out.data(), in.data(), in.size());
-    }
-    return out;
-}
 
 // The key the published algorithms see for a key of `bits` bits handed to KeySetup.
 TBytes TwofishStandardKey(const TBytes& key, std::uint32_t bits)

@@ -49,3 +49,24 @@ template <class TCipher> TBytes CbcDecrypt(const TBytes& key, std::uint32_t bits
     cipher.CbcDecrypt(data, out);
     return out;
 }
+
+// One published block repeated as a CBC message under a zero IV, and what it decrypts to: the first
+// block gives the plain text, every later one the plain text XOR the cipher block before it. Long
+// enough, it reaches every multi-block path.
+struct TRepeatedVector
+{
+    TBytes data;
+    TBytes expected;
+};
+
+inline TRepeatedVector RepeatedCbcVector(const TBytes& plain, const TBytes& cipher, std::size_t blocks)
+{
+    TRepeatedVector vector;
+    for (std::size_t b = 0; b < blocks; ++b) {
+        vector.data.insert(vector.data.end(), cipher.begin(), cipher.end());
+        for (std::size_t i = 0; i < plain.size(); ++i) {
+            vector.expected.push_back(static_cast<std::uint8_t>(plain[i] ^ (b == 0 ? 0 : cipher[i])));
+        }
+    }
+    return vector;
+}
