@@ -84,12 +84,19 @@ inline std::uint16_t Select16(std::uint16_t x, std::uint16_t y, std::uint16_t z)
     return static_cast<std::uint16_t>(z ^ (x & (y ^ z)));
 }
 
-inline std::uint16_t MixWord16(std::uint16_t r, std::uint16_t k, std::uint16_t s, int rotation)
+// The word under update and its key are summed before the select term joins, since only that term
+// waits on the word computed just before. The empty asm pins the sum: GCC otherwise reassociates
+// the key onto the select term and lengthens the serial chain by an addition.
+[[gnu::always_inline]] inline std::uint16_t MixWord16(std::uint16_t r, std::uint16_t k, std::uint16_t s, int rotation)
 {
-    return std::rotl(static_cast<std::uint16_t>(r + k + s), rotation);
+    auto rk = static_cast<std::uint16_t>(r + k);
+#if defined(__GNUC__)
+    asm("" : "+r"(rk));
+#endif
+    return std::rotl(static_cast<std::uint16_t>(rk + s), rotation);
 }
 
-inline void Mix(TWords16& w, const std::uint16_t* k)
+[[gnu::always_inline]] inline void Mix(TWords16& w, const std::uint16_t* k)
 {
     w.r0 = MixWord16(w.r0, k[0], Select16(w.r3, w.r2, w.r1), 1);
     w.r1 = MixWord16(w.r1, k[1], Select16(w.r0, w.r3, w.r2), 2);
@@ -97,7 +104,7 @@ inline void Mix(TWords16& w, const std::uint16_t* k)
     w.r3 = MixWord16(w.r3, k[3], Select16(w.r2, w.r1, w.r0), 5);
 }
 
-inline void Mash(TWords16& w, const std::uint16_t* k)
+[[gnu::always_inline]] inline void Mash(TWords16& w, const std::uint16_t* k)
 {
     w.r0 = static_cast<std::uint16_t>(w.r0 + k[w.r3 & 63]);
     w.r1 = static_cast<std::uint16_t>(w.r1 + k[w.r0 & 63]);
@@ -122,16 +129,21 @@ inline void UnMash(std::uint32_t& r0, std::uint32_t& r1, std::uint32_t& r2, std:
 }
 
 // Five mixing rounds, a mashing round, six mixing rounds, a mashing round, five mixing rounds.
-inline void Encrypt(TWords16& w, const std::uint16_t* k)
+// Inlined and unrolled, so that the words stay in registers: as a call on a struct in memory every
+// step stored its word back (the key may alias it), and CBC chained each block through the stack.
+[[gnu::always_inline]] inline void Encrypt(TWords16& w, const std::uint16_t* k)
 {
+#pragma GCC unroll 5
     for (int i = 0; i < 20; i += 4) {
         Mix(w, k + i);
     }
     Mash(w, k);
+#pragma GCC unroll 6
     for (int i = 20; i < 44; i += 4) {
         Mix(w, k + i);
     }
     Mash(w, k);
+#pragma GCC unroll 5
     for (int i = 44; i < 64; i += 4) {
         Mix(w, k + i);
     }
