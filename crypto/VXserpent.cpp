@@ -345,6 +345,52 @@ VX_ALWAYS_INLINE void EncryptRounds(T& x0, T& x1, T& x2, T& x3, const std::uint3
     }
 }
 
+// The linear transformation and the next round's key, for a single block whose rounds form one
+// serial chain: the key comes pre-rotated (see m_kr) and each exclusive-or takes the words that are
+// ready early first, so the word the S-box delivers last passes through the fewest steps. Words 1
+// and 3 take their key before they feed words 0 and 2, whose keys were built to cancel it.
+VX_ALWAYS_INLINE void LtKx(std::uint32_t& x0, std::uint32_t& x1, std::uint32_t& x2, std::uint32_t& x3,
+                           const std::uint32_t* kr)
+{
+    const std::uint32_t a0 = std::rotl(x0, 13);
+    const std::uint32_t a2 = std::rotl(x2, 3);
+    const std::uint32_t b1 = std::rotl((x1 ^ kr[1] ^ a2) ^ a0, 1);
+    const std::uint32_t b3 = std::rotl((x3 ^ kr[3] ^ a2) ^ (a0 << 3), 7);
+    x0 = std::rotl((a0 ^ kr[0] ^ b1) ^ b3, 5);
+    x2 = std::rotl((a2 ^ kr[2] ^ b3) ^ (b1 << 7), 22);
+    x1 = b1;
+    x3 = b3;
+}
+
+VX_ALWAYS_INLINE void EncryptRoundsChained(std::uint32_t& x0, std::uint32_t& x1, std::uint32_t& x2, std::uint32_t& x3,
+                                           const std::uint32_t* kr)
+{
+    Kx(x0, x1, x2, x3, kr);
+#pragma GCC unroll 4
+    for (int group = 0; group < 4; ++group, kr += 32) {
+        S0(x0, x1, x2, x3);
+        LtKx(x0, x1, x2, x3, kr + 4);
+        S1(x0, x1, x2, x3);
+        LtKx(x0, x1, x2, x3, kr + 8);
+        S2(x0, x1, x2, x3);
+        LtKx(x0, x1, x2, x3, kr + 12);
+        S3(x0, x1, x2, x3);
+        LtKx(x0, x1, x2, x3, kr + 16);
+        S4(x0, x1, x2, x3);
+        LtKx(x0, x1, x2, x3, kr + 20);
+        S5(x0, x1, x2, x3);
+        LtKx(x0, x1, x2, x3, kr + 24);
+        S6(x0, x1, x2, x3);
+        LtKx(x0, x1, x2, x3, kr + 28);
+        S7(x0, x1, x2, x3);
+        if (group < 3) {
+            LtKx(x0, x1, x2, x3, kr + 32);
+        } else {
+            Kx(x0, x1, x2, x3, kr + 32);
+        }
+    }
+}
+
 template <class T>
 VX_ALWAYS_INLINE void DecryptRounds(T& x0, T& x1, T& x2, T& x3, const std::uint32_t* k)
 {
@@ -605,6 +651,7 @@ TVX_serpent::~TVX_serpent()
 void TVX_serpent::Wipe()
 {
     SecureFill(m_k, 0);
+    SecureFill(m_kr, 0);
     TVX_blockcipher128::Wipe();
 }
 
@@ -631,6 +678,16 @@ void TVX_serpent::ExpandKey(std::span<const std::uint8_t> key, std::uint32_t siz
         std::uint32_t* rk = m_k.data() + 4 * j;
         std::copy_n(w.begin() + 8 + 4 * j, 4, rk);
         ApplySbox((35 - j) % 8, rk);
+    }
+    m_kr = m_k;
+    // Words 1 and 3 carry their key into the mixing of words 0 and 2 (see LtKx); those keys cancel it.
+    for (unsigned j = 1; j < 32; ++j) {
+        std::uint32_t* rk = m_kr.data() + 4 * j;
+        const std::uint32_t k1 = rk[1], k3 = rk[3];
+        rk[0] = std::rotr(rk[0], 5) ^ k1 ^ k3;
+        rk[1] = std::rotr(k1, 1);
+        rk[2] = std::rotr(rk[2], 22) ^ k3 ^ (k1 << 7);
+        rk[3] = std::rotr(k3, 7);
     }
     SecureFill(buffer, 0);
     SecureFill(w, 0);
@@ -674,7 +731,7 @@ void TVX_serpent::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, 
         x1 ^= LoadLE32(in + 4);
         x2 ^= LoadLE32(in + 8);
         x3 ^= LoadLE32(in + 12);
-        EncryptRounds(x0, x1, x2, x3, m_k.data());
+        EncryptRoundsChained(x0, x1, x2, x3, m_kr.data());
         StoreLE32(out, x0);
         StoreLE32(out + 4, x1);
         StoreLE32(out + 8, x2);
