@@ -46,9 +46,8 @@ protected:
 private:
     // 33 round keys of four words each.
     std::array<std::uint32_t, 132> m_k{};
-    // The same keys for the one-block-at-a-time encryption of CBC, rounds 1 to 31 rotated right by
-    // the final rotation of the linear transformation that precedes them, so that the key joins
-    // the exclusive-or before that rotation, off the serial chain (words 0 and 2 also cancel the
-    // keys that words 1 and 3 bring in).
+    // The same keys laid out for the one-block-at-a-time encryption of CBC (see LtKx): in rounds 1
+    // to 31 the keys of words 1 and 3 are rotated right so that they join before the rotation that
+    // ends the linear transformation, and those of words 0 and 2 cancel what that brings in.
     std::array<std::uint32_t, 132> m_kr{};
 };
