@@ -2,8 +2,11 @@
 #pragma once
 
 #include "tests/support/Bytes.h"
+#include "tests/support/VectorFile.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <span>
 
 // A freshly keyed TCipher over whole blocks of `plain`.
@@ -69,4 +72,27 @@ inline TRepeatedVector RepeatedCbcVector(const TBytes& plain, const TBytes& ciph
         }
     }
     return vector;
+}
+
+// `data` decrypted in CBC by one keyed TCipher from `inOffset` bytes into its buffer: first into
+// another buffer at `outOffset`, cut after `first` bytes so the chain must carry across two calls,
+// then again in place after a Rewind. Both must give `expected`.
+template <class TCipher>
+void ExpectCbcDecryptSplitAndInPlace(const TBytes& key, std::uint32_t bits, const TBytes& iv, const TBytes& data,
+                                     std::size_t inOffset, std::size_t outOffset, std::size_t first,
+                                     const TBytes& expected)
+{
+    const std::size_t size = data.size();
+    first = std::min(first, size);
+    TBytes in(size + inOffset);
+    TBytes out(size + outOffset);
+    std::copy(data.begin(), data.end(), in.begin() + static_cast<std::ptrdiff_t>(inOffset));
+    TCipher cipher;
+    cipher.KeySetup(key, bits, iv);
+    cipher.CbcDecrypt(std::span(in).subspan(inOffset, first), std::span(out).subspan(outOffset, first));
+    cipher.CbcDecrypt(std::span(in).subspan(inOffset + first), std::span(out).subspan(outOffset + first));
+    EXPECT_EQ(ToHex(out.data() + outOffset, size), ToHex(expected)) << "split across two calls";
+    cipher.Rewind();
+    cipher.CbcDecrypt(std::span(in).subspan(inOffset), std::span(in).subspan(inOffset));
+    EXPECT_EQ(ToHex(in.data() + inOffset, size), ToHex(expected)) << "in place";
 }
