@@ -307,44 +307,6 @@ VX_ALWAYS_INLINE void Kx(T& x0, T& x1, T& x2, T& x3, const std::uint32_t* k)
     x3 ^= k[3];
 }
 
-// The 32 rounds, eight at a time (one pass through the eight S-boxes); the last round replaces the
-// linear transformation by the final key.
-template <class T>
-VX_ALWAYS_INLINE void EncryptRounds(T& x0, T& x1, T& x2, T& x3, const std::uint32_t* k)
-{
-#pragma GCC unroll 4
-    for (int group = 0; group < 4; ++group, k += 32) {
-        Kx(x0, x1, x2, x3, k);
-        S0(x0, x1, x2, x3);
-        Lt(x0, x1, x2, x3);
-        Kx(x0, x1, x2, x3, k + 4);
-        S1(x0, x1, x2, x3);
-        Lt(x0, x1, x2, x3);
-        Kx(x0, x1, x2, x3, k + 8);
-        S2(x0, x1, x2, x3);
-        Lt(x0, x1, x2, x3);
-        Kx(x0, x1, x2, x3, k + 12);
-        S3(x0, x1, x2, x3);
-        Lt(x0, x1, x2, x3);
-        Kx(x0, x1, x2, x3, k + 16);
-        S4(x0, x1, x2, x3);
-        Lt(x0, x1, x2, x3);
-        Kx(x0, x1, x2, x3, k + 20);
-        S5(x0, x1, x2, x3);
-        Lt(x0, x1, x2, x3);
-        Kx(x0, x1, x2, x3, k + 24);
-        S6(x0, x1, x2, x3);
-        Lt(x0, x1, x2, x3);
-        Kx(x0, x1, x2, x3, k + 28);
-        S7(x0, x1, x2, x3);
-        if (group < 3) {
-            Lt(x0, x1, x2, x3);
-        } else {
-            Kx(x0, x1, x2, x3, k + 32);
-        }
-    }
-}
-
 // The linear transformation and the next round's key, for a single block whose rounds form one
 // serial chain. Words 1 and 3 take their key (pre-rotated, see m_kr) inside the exclusive-or before
 // their rotation. Words 0 and 2 are built from the unrotated sums t1 and t3 rotated once by both
@@ -365,31 +327,45 @@ VX_ALWAYS_INLINE void LtKx(std::uint32_t& x0, std::uint32_t& x1, std::uint32_t& 
     x3 = std::rotl(t3, 7);
 }
 
-VX_ALWAYS_INLINE void EncryptRoundsChained(std::uint32_t& x0, std::uint32_t& x1, std::uint32_t& x2, std::uint32_t& x3,
-                                           const std::uint32_t* kr)
+// The linear transformation, then the next round's key: LtKx where the keys are laid out for it.
+template <bool Chained, class T>
+VX_ALWAYS_INLINE void MixThenKey(T& x0, T& x1, T& x2, T& x3, const std::uint32_t* k)
 {
-    Kx(x0, x1, x2, x3, kr);
+    if constexpr (Chained) {
+        LtKx(x0, x1, x2, x3, k);
+    } else {
+        Lt(x0, x1, x2, x3);
+        Kx(x0, x1, x2, x3, k);
+    }
+}
+
+// The 32 rounds, eight at a time (one pass through the eight S-boxes); the last round replaces the
+// linear transformation by the final key. Chained takes the keys of m_kr.
+template <bool Chained = false, class T>
+VX_ALWAYS_INLINE void EncryptRounds(T& x0, T& x1, T& x2, T& x3, const std::uint32_t* k)
+{
+    Kx(x0, x1, x2, x3, k);
 #pragma GCC unroll 4
-    for (int group = 0; group < 4; ++group, kr += 32) {
+    for (int group = 0; group < 4; ++group, k += 32) {
         S0(x0, x1, x2, x3);
-        LtKx(x0, x1, x2, x3, kr + 4);
+        MixThenKey<Chained>(x0, x1, x2, x3, k + 4);
         S1(x0, x1, x2, x3);
-        LtKx(x0, x1, x2, x3, kr + 8);
+        MixThenKey<Chained>(x0, x1, x2, x3, k + 8);
         S2(x0, x1, x2, x3);
-        LtKx(x0, x1, x2, x3, kr + 12);
+        MixThenKey<Chained>(x0, x1, x2, x3, k + 12);
         S3(x0, x1, x2, x3);
-        LtKx(x0, x1, x2, x3, kr + 16);
+        MixThenKey<Chained>(x0, x1, x2, x3, k + 16);
         S4(x0, x1, x2, x3);
-        LtKx(x0, x1, x2, x3, kr + 20);
+        MixThenKey<Chained>(x0, x1, x2, x3, k + 20);
         S5(x0, x1, x2, x3);
-        LtKx(x0, x1, x2, x3, kr + 24);
+        MixThenKey<Chained>(x0, x1, x2, x3, k + 24);
         S6(x0, x1, x2, x3);
-        LtKx(x0, x1, x2, x3, kr + 28);
+        MixThenKey<Chained>(x0, x1, x2, x3, k + 28);
         S7(x0, x1, x2, x3);
         if (group < 3) {
-            LtKx(x0, x1, x2, x3, kr + 32);
+            MixThenKey<Chained>(x0, x1, x2, x3, k + 32);
         } else {
-            Kx(x0, x1, x2, x3, kr + 32);
+            Kx(x0, x1, x2, x3, k + 32);
         }
     }
 }
@@ -734,7 +710,7 @@ void TVX_serpent::DoCbcEncryptBlocks(const std::uint8_t* in, std::uint8_t* out, 
         x1 ^= LoadLE32(in + 4);
         x2 ^= LoadLE32(in + 8);
         x3 ^= LoadLE32(in + 12);
-        EncryptRoundsChained(x0, x1, x2, x3, m_kr.data());
+        EncryptRounds<true>(x0, x1, x2, x3, m_kr.data());
         StoreLE32(out, x0);
         StoreLE32(out + 4, x1);
         StoreLE32(out + 8, x2);
