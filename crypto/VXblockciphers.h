@@ -107,6 +107,19 @@ bool CheckKnownAnswers(const TKnownAnswer<KeyBytes, N> (&answers)[Count])
     return ok;
 }
 
+// Holds a value in a general register at this point of the code. A serial chain's XOR or sum tree
+// is written in the grouping that lets the early operands combine while the last is on its way;
+// without this, the compiler may regroup it into one long chain or pack independent values into
+// vector lanes, both slower on the chain.
+template <class T> inline void KeepScalar(T& x)
+{
+#if defined(__GNUC__)
+    asm("" : "+r"(x));
+#else
+    (void)x;
+#endif
+}
+
 // Big-endian and little-endian word access used by the ciphers' block functions.
 inline std::uint32_t LoadBE32(const std::uint8_t* p)
 {

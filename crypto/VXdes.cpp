@@ -101,18 +101,6 @@ inline std::uint64_t Widen(std::uint32_t h)
     return (std::uint64_t{std::rotr(h, 4)} << 32) | h;
 }
 
-// The compiler packs independent halves into vector lanes, or folds an XOR tree into one long chain;
-// both cost more than they save here. An empty asm holding the value in a general register stops
-// either.
-template <class T> inline void KeepScalar(T& x)
-{
-#if defined(__GNUC__)
-    asm("" : "+r"(x));
-#else
-    (void)x;
-#endif
-}
-
 // early ^ F(x), where x is a half XORed with its round key and `early` is known well before x. The
 // bottom and top bytes need one instruction fewer to reach than the others, so their look-ups go
 // with `early`; the other six pair up, and the tree is three XORs deep after the last look-up

@@ -85,14 +85,12 @@ inline std::uint16_t Select16(std::uint16_t x, std::uint16_t y, std::uint16_t z)
 }
 
 // The word under update and its key are summed before the select term joins, since only that term
-// waits on the word computed just before. The empty asm pins the sum: GCC otherwise reassociates
-// the key onto the select term and lengthens the serial chain by an addition.
+// waits on the word computed just before; GCC would otherwise move the key onto the select term and
+// lengthen the serial chain by an addition.
 [[gnu::always_inline]] inline std::uint16_t MixWord16(std::uint16_t r, std::uint16_t k, std::uint16_t s, int rotation)
 {
     auto rk = static_cast<std::uint16_t>(r + k);
-#if defined(__GNUC__)
-    asm("" : "+r"(rk));
-#endif
+    KeepScalar(rk);
     return std::rotl(static_cast<std::uint16_t>(rk + s), rotation);
 }
 
