@@ -27,19 +27,6 @@ std::set<std::string> Names(const std::string& folder)
     return names;
 }
 
-// Waits until `path` exists; false after the time is up.
-bool AppearsSoon(const std::string& path)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!Exists(path)) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    return true;
-}
-
 std::string Text(const std::vector<std::uint8_t>& bytes)
 {
     return std::string(bytes.begin(), bytes.end());

@@ -149,19 +149,6 @@ TEST(CliJobs, TwoJobsGiveTheFilesReportsAndStatusesOfOne)
     EXPECT_EQ(serial[3].tree.size(), 4u) << "sub, sub/held, fifo, fifo/pipe";
 }
 
-// Waits until `path` exists; false after the time is up.
-bool AppearsSoon(const std::string& path)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!Exists(path)) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    return true;
-}
-
 TEST(CliJobs, ASignalWhileTwoFilesAreEncryptedKeepsBothSourcesAndLeavesNoPartialOutput)
 {
     TTempDir dir;

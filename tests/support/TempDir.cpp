@@ -1,10 +1,12 @@
 #include "tests/support/TempDir.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <stdexcept>
+#include <thread>
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -76,4 +78,16 @@ bool Exists(const std::string& path)
 {
     std::error_code ignored;
     return std::filesystem::symlink_status(path, ignored).type() != std::filesystem::file_type::not_found;
+}
+
+bool AppearsSoon(const std::string& path)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!Exists(path)) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return true;
 }

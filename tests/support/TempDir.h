@@ -25,3 +25,5 @@ std::vector<std::uint8_t> ReadAll(const std::string& path);
 void WriteAll(const std::string& path, const std::vector<std::uint8_t>& data);
 void WriteText(const std::string& path, const std::string& text);
 bool Exists(const std::string& path);
+// Waits until `path` exists (polling, as another process makes it); false after 30 s.
+bool AppearsSoon(const std::string& path);
